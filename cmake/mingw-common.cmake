@@ -1,0 +1,11 @@
+# Shared part of the MinGW-w64 toolchain files (posix threads variants).
+set(CMAKE_C_COMPILER ${BRACKENFOLD_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${BRACKENFOLD_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${BRACKENFOLD_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${BRACKENFOLD_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Tests of this build run under Wine, in a throwaway prefix, under Xvfb.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)

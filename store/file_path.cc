@@ -1,0 +1,149 @@
+#include "store/file_path.h"
+
+#include <vector>
+
+#include "platform/env.h"
+#include "store/text.h"
+
+namespace brackenfold {
+
+bool FilePath::EndsWithSeparator() const {
+  return !text_.empty() && text_.back() == kPathSeparator;
+}
+
+bool FilePath::Exists(bool* is_directory) const {
+  std::uint32_t attributes = CurrentEnv().FileAttributes(text_);
+  if (attributes == kInvalidFileAttributes) return false;
+  if (is_directory) {
+    *is_directory = (attributes & kFileAttributeDirectory) != 0;
+  }
+  return true;
+}
+
+bool FilePath::IsExistingDirectory() const {
+  bool is_directory = false;
+  return Exists(&is_directory) && is_directory;
+}
+
+void FilePath::ToParent() {
+  if (!text_.empty() && text_.back() == kPathSeparator) text_.pop_back();
+  std::size_t last = text_.rfind(kPathSeparator);
+  if (last != std::string::npos) text_.erase(last);
+}
+
+std::string FilePath::FileName() const {
+  std::string name = text_;
+  if (!name.empty() && name.back() == kPathSeparator) name.pop_back();
+  std::size_t last = name.rfind(kPathSeparator);
+  return last == std::string::npos ? name : name.substr(last + 1);
+}
+
+void FilePath::Append(const std::string& name) {
+  if (!EndsWithSeparator() && !IsExistingDirectory()) ToParent();
+  if (!EndsWithSeparator() && !text_.empty()) text_ += kPathSeparator;
+  text_ += name;
+}
+
+void FilePath::AppendFile(const std::string& name) { Append(name); }
+
+void FilePath::AppendDirectory(const std::string& name) {
+  Append(name);
+  if (!EndsWithSeparator()) text_ += kPathSeparator;
+}
+
+std::FILE* FilePath::OpenStream(const char* mode) const {
+  if (text_.empty()) return nullptr;
+  return std::fopen(text_.c_str(), mode);
+}
+
+void FilePath::SetToTempDirectory() {
+  std::string temp;
+  text_ = CurrentEnv().TempDirectory(&temp) ? temp : std::string();
+}
+
+bool FilePath::RemoveFile() const {
+  bool is_directory = false;
+  if (!Exists(&is_directory)) return true;
+  if (is_directory) return false;
+  return CurrentEnv().RemoveFileAt(text_);
+}
+
+bool FilePath::MakeDirectory() const {
+  bool is_directory = false;
+  if (Exists(&is_directory)) return is_directory;
+  return CurrentEnv().NewDirectory(text_);
+}
+
+bool FilePath::EnsureDirectory() const {
+  bool is_directory = false;
+  if (Exists(&is_directory)) return is_directory;
+  FilePath parent(*this);
+  parent.ToParent();
+  if (parent.text_ == text_) return false;
+  if (!parent.EnsureDirectory()) return false;
+  return MakeDirectory();
+}
+
+bool FilePath::CopyFileTo(const FilePath& destination, bool overwrite) const {
+  if (!overwrite && destination.Exists()) return false;
+  std::FILE* source = OpenStream("rb");
+  if (!source) return false;
+  std::FILE* target = destination.OpenStream("wb");
+  if (!target) {
+    std::fclose(source);
+    return false;
+  }
+  std::fseek(source, 0, SEEK_SET);
+  std::fseek(target, 0, SEEK_SET);
+  std::vector<char> buffer(32768);
+  bool ok;
+  for (;;) {
+    std::size_t got = std::fread(buffer.data(), 1, buffer.size(), source);
+    std::size_t put = got ? std::fwrite(buffer.data(), 1, got, target) : 0;
+    if (got < buffer.size() && std::ferror(source)) {
+      ok = false;
+      break;
+    }
+    if (put < got && std::ferror(target)) {
+      ok = false;
+      break;
+    }
+    if (std::feof(source)) {
+      ok = true;
+      break;
+    }
+  }
+  std::fclose(source);
+  if (std::fclose(target) != 0) ok = false;
+  if (!ok) destination.RemoveFile();
+  return ok;
+}
+
+bool FilePath::MakeUniqueFile(const std::string& prefix,
+                              const std::optional<std::string>& extension,
+                              bool use_temporary_directory) {
+  if (use_temporary_directory) SetToTempDirectory();
+  if (!IsExistingDirectory()) return false;
+  std::string suffix;
+  if (extension) {
+    suffix = Trimmed(*extension);
+    if (!suffix.empty() && suffix[0] != '.') suffix.insert(0, ".");
+  }
+  Env& env = CurrentEnv();
+  const std::uint32_t start = env.Time();
+  std::uint32_t counter = start;
+  for (;;) {
+    FilePath candidate(*this);
+    candidate.AppendFile(
+        FormatText("%s%.8X%s", prefix.c_str(), counter, suffix.c_str()));
+    int error = env.CreateNewFile(candidate.text_);
+    if (error == 0) {
+      *this = candidate;
+      return true;
+    }
+    if (error != kErrnoExists) return false;
+    if (++counter == start) return false;
+  }
+}
+
+}  // namespace brackenfold

@@ -1,0 +1,187 @@
+// FakeEnv: the Env of native tests. Files, libraries and lock files go to the
+// real POSIX Env underneath; the registry is in memory, the top-level windows
+// are a scripted list, message boxes are recorded and answered from a queue,
+// the Save-As and modal dialogs are answered by callbacks, time is a fixed
+// clock that SleepMs advances, and Exit throws FakeExit instead of ending the
+// test process. Install it with ScopedFakeEnv.
+#ifndef BRACKENFOLD_TESTS_SUPPORT_FAKE_ENV_H_
+#define BRACKENFOLD_TESTS_SUPPORT_FAKE_ENV_H_
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+
+namespace brackenfold {
+
+struct FakeExit {
+  int status;
+};
+
+struct RecordedBox {
+  WindowHandle owner;
+  std::string text;
+  std::string caption;
+  unsigned flags;
+  int answer;
+};
+
+struct FakeWindow {
+  std::string title;
+  std::string class_name;
+};
+
+struct FakeRegValue {
+  std::uint32_t type;
+  std::string data;  // raw bytes, terminator included for strings
+};
+
+class FakeEnv : public Env {
+ public:
+  FakeEnv();
+
+  // --- Registry, in memory. Key paths are "HKLM\\A\\B" or "HKCU\\A\\B",
+  // compared without regard to case as Windows does.
+  void SetRegString(RegKey root, const std::string& key,
+                    const std::string& name, const std::string& value,
+                    std::uint32_t type = reg::kSz);
+  void SetRegDword(RegKey root, const std::string& key,
+                   const std::string& name, std::uint32_t value);
+  void AddRegKey(RegKey root, const std::string& key);
+  bool HasRegKey(RegKey root, const std::string& key) const;
+  std::optional<FakeRegValue> RegValue(RegKey root, const std::string& key,
+                                       const std::string& name) const;
+  // Values of one key (not of its subkeys).
+  std::map<std::string, FakeRegValue> RegValues(RegKey root,
+                                                const std::string& key) const;
+  // CreateRegKey on these keys answers kAccessDenied (as long as they exist).
+  std::set<std::string> deny_create_keys;  // full paths, e.g. "HKLM\\X"
+  // DeleteRegKey on these keys fails.
+  std::set<std::string> undeletable_keys;
+  // SetRegValue of these value names fails.
+  std::set<std::string> failing_value_names;
+
+  // --- Windows and boxes.
+  std::vector<FakeWindow> windows;
+  // Called before every pass of EnumTopLevelWindows (lets a test make a
+  // window appear late).
+  std::function<void(FakeEnv&, int pass)> before_enum;
+  int enum_passes = 0;
+  std::deque<int> box_answers;  // answered in order; empty: first button
+  std::vector<RecordedBox> boxes;
+  std::function<bool(const SaveFileRequest&, std::string*)> save_dialog;
+  std::vector<SaveFileRequest> save_requests;
+  std::function<std::intptr_t(ModuleHandle, int, WindowHandle,
+                              DialogHandler*)>
+      modal_dialog;
+
+  // --- Time.
+  std::uint32_t now = 0x3C000000u;  // Time()
+  std::uint32_t ticks = 1000;       // TickCount(); SleepMs adds to it
+  std::vector<std::uint32_t> sleeps;
+
+  // --- Process.
+  std::optional<int> exit_status;
+
+  long CreateRegKey(RegKey root, const std::string& subkey,
+                    std::uint32_t access, RegKey* key) override;
+  long OpenRegKey(RegKey root, const std::string& subkey, std::uint32_t access,
+                  RegKey* key) override;
+  long QueryRegValue(RegKey key, const std::string& name, std::uint32_t* type,
+                     void* data, std::uint32_t* size) override;
+  long SetRegValue(RegKey key, const std::string& name, std::uint32_t type,
+                   const void* data, std::uint32_t size) override;
+  long EnumRegKey(RegKey key, std::uint32_t index, char* name,
+                  std::uint32_t* name_size) override;
+  long DeleteRegKey(RegKey root, const std::string& subkey) override;
+  long CloseRegKey(RegKey key) override;
+  // Keys opened and not yet closed.
+  std::size_t OpenRegKeyCount() const { return handles_.size(); }
+
+  void EnumTopLevelWindows(WindowProc proc, void* context) override;
+  std::string WindowTitle(WindowHandle window, int max_count) override;
+  std::string WindowClassName(WindowHandle window, int max_count) override;
+  WindowHandle FindWindowOfClass(const std::string& class_name) override;
+  int ShowMessageBox(WindowHandle owner, const std::string& text,
+                     const std::string& caption, unsigned flags) override;
+  bool AskSaveFileName(const SaveFileRequest& request,
+                       std::string* chosen) override;
+  std::intptr_t RunModalDialog(ModuleHandle module, int resource_id,
+                               WindowHandle owner,
+                               DialogHandler* handler) override;
+
+  LibraryHandle OpenLibrary(const std::string& path) override;
+  void* FindLibraryEntry(LibraryHandle library, const char* name) override;
+  void CloseLibrary(LibraryHandle library) override;
+  void CallComponentInitialize(void* entry, const char* library_path,
+                               int count, const char** registered,
+                               const char** stored) override;
+
+  void SleepMs(std::uint32_t milliseconds) override;
+  std::uint32_t TickCount() override { return ticks; }
+  std::uint32_t Time() override { return now; }
+
+  std::uint32_t FileAttributes(const std::string& path) override;
+  bool NewDirectory(const std::string& path) override;
+  bool RemoveFileAt(const std::string& path) override;
+  bool CopyFileOver(const std::string& from, const std::string& to,
+                    bool fail_if_exists) override;
+  std::uint32_t LastError() override;
+  std::string SystemErrorText(std::uint32_t code) override;
+  bool TempDirectory(std::string* path) override;
+  int CreateNewFile(const std::string& path) override;
+  PathStatus Stat(const std::string& path) override;
+  std::vector<DirectoryEntry> FindFiles(const std::string& pattern) override;
+  std::uint32_t LogicalDriveStrings(std::uint32_t size, char* buffer) override;
+  std::uint32_t ExpandEnvironmentText(const std::string& text, char* buffer,
+                                      std::uint32_t size) override;
+  std::unique_ptr<HeldLockFile> CreateLockFile(
+      const std::string& path) override;
+  std::FILE* OpenStreamDenyWrite(const std::string& path,
+                                 const char* mode) override;
+  bool FlushStreamToDisk(std::FILE* stream) override;
+  bool MoveFileReplacing(const std::string& from,
+                         const std::string& to) override;
+  void Exit(int status) override;
+
+  // Drive strings reported by LogicalDriveStrings ("C:\\", "D:\\").
+  std::vector<std::string> drives{"C:\\"};
+  // Environment for ExpandEnvironmentText (%NAME%).
+  std::map<std::string, std::string> environment;
+  // System texts for SystemErrorText; unknown codes give "".
+  std::map<std::uint32_t, std::string> system_texts{
+      {5, "Access is denied.\r\n"}};
+  // When set, LastError answers this instead of the real Env's.
+  std::optional<std::uint32_t> last_error;
+
+ private:
+  std::string FullPath(RegKey root, const std::string& subkey) const;
+  Env* base_;
+  std::map<std::string, std::map<std::string, FakeRegValue>> keys_;
+  std::map<RegKey, std::string> handles_;
+  RegKey next_handle_ = 0x1000;
+};
+
+// Makes a FakeEnv current for the lifetime of this object.
+class ScopedFakeEnv {
+ public:
+  ScopedFakeEnv() : previous_(SetCurrentEnv(&env_)) {}
+  ~ScopedFakeEnv() { SetCurrentEnv(previous_); }
+  ScopedFakeEnv(const ScopedFakeEnv&) = delete;
+  ScopedFakeEnv& operator=(const ScopedFakeEnv&) = delete;
+  FakeEnv& env() { return env_; }
+  FakeEnv* operator->() { return &env_; }
+
+ private:
+  FakeEnv env_;
+  Env* previous_;
+};
+
+}  // namespace brackenfold
+
+#endif  // BRACKENFOLD_TESTS_SUPPORT_FAKE_ENV_H_

@@ -1,0 +1,26 @@
+// bfold: the component publisher's tool. Makes keys, packs and signs blobs,
+// verifies, lists and extracts them, shows stores, and installs silently.
+#include <cstdio>
+
+#include "tools/bfold/commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "bfold: make, sign, check and install Vantorium component blobs"};
+  app.require_subcommand(1);
+  brackenfold::AddBlobCommands(app);
+  brackenfold::AddStoreCommands(app);
+  brackenfold::AddComponentCommands(app);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    int code = app.exit(e);
+    // CLI11 reports usage errors with its own codes; bfold's is 2.
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+      return brackenfold::kExitOk;
+    }
+    if (dynamic_cast<const CLI::RuntimeError*>(&e) != nullptr) return code;
+    return brackenfold::kExitUsage;
+  }
+  return brackenfold::kExitOk;
+}

@@ -1,0 +1,1 @@
+// Replaced when the install driver lands.
