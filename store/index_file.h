@@ -1,0 +1,57 @@
+// The component index file "compindx.dat" of a store: a text file of entries,
+// each "component= ID", "\tversion= N", "\tinstalled_local= REG;STORED" lines
+// and "componentend", every line ended by one LF. WriteIndexEntry writes one
+// entry through a sink; IndexReader reads entries forward, skipping whatever
+// is malformed, and drops an entry cut off by the end of the file.
+#ifndef BRACKENFOLD_STORE_INDEX_FILE_H_
+#define BRACKENFOLD_STORE_INDEX_FILE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "store/file_path.h"
+
+namespace brackenfold {
+
+// Registered name -> stored file name, ordered byte-wise.
+using FileMap = std::map<std::string, std::string>;
+
+struct IndexEntry {
+  std::string id;
+  std::int32_t version = 0;
+  FileMap files;
+};
+
+inline constexpr const char* kIndexFileName = "compindx.dat";
+
+// Receives one whole line per call; false stops the writer.
+using IndexWriteSink = bool (*)(void* context, const char* bytes,
+                                std::size_t count);
+// Context: a std::FILE*; true when every byte was written.
+bool StdioIndexSink(void* context, const char* bytes, std::size_t count);
+
+bool WriteIndexEntry(const IndexEntry& entry, IndexWriteSink sink,
+                     void* sink_context);
+
+class IndexReader {
+ public:
+  IndexReader() = default;
+  ~IndexReader() { Close(); }
+  IndexReader(const IndexReader&) = delete;
+  IndexReader& operator=(const IndexReader&) = delete;
+
+  bool Open(FilePath path);  // mode "r"
+  void Close();
+  bool ReadEntry(std::string* id, std::int32_t* version, FileMap* files);
+
+ private:
+  bool ReadLine(std::string* keyword, std::string* value);
+  std::FILE* stream_ = nullptr;
+};
+
+}  // namespace brackenfold
+
+#endif  // BRACKENFOLD_STORE_INDEX_FILE_H_

@@ -1,0 +1,30 @@
+// Where the component stores are: the process-wide StoreLocations table, from
+// store name ("Components-System", "Components-User") to its directory (ending
+// in a separator) or absent. DetermineStoreLocations fills it from the
+// registry, creating the base directories; nothing is ever reported.
+#ifndef BRACKENFOLD_STORE_STORE_LOCATIONS_H_
+#define BRACKENFOLD_STORE_STORE_LOCATIONS_H_
+
+#include <string>
+
+#include "platform/win_types.h"
+#include "store/file_path.h"
+
+namespace brackenfold {
+
+inline constexpr const char* kSystemStoreName = "Components-System";
+inline constexpr const char* kUserStoreName = "Components-User";
+
+void DetermineStoreLocations();
+bool LookupStore(const std::string& name, FilePath* directory);
+void RegisterStore(const FilePath& directory, const std::string& name);
+void RegisterMissingStore(const std::string& name);
+bool FindSystemStoreBase(FilePath* base);
+bool FindUserStoreBase(FilePath* base);
+bool ReadRegistryString(RegKey root, const std::string& subkey,
+                        const std::string& value_name, std::string* text);
+std::string ExpandEnvironment(const std::string& text);
+
+}  // namespace brackenfold
+
+#endif  // BRACKENFOLD_STORE_STORE_LOCATIONS_H_
