@@ -1,0 +1,98 @@
+// ComponentBlob: the component carried by one blob. Init opens the blob with
+// its signature checked and reads the descriptor files under "component/"
+// (id, version, title, description, prerequisites, initialisation library,
+// platform); Install writes the payload files into a store directory. Init
+// writes one line to stderr per failure; nothing else is ever reported. The
+// caller owns the blob stream and closes it after the object is gone.
+#ifndef BRACKENFOLD_COMPONENT_COMPONENT_BLOB_H_
+#define BRACKENFOLD_COMPONENT_COMPONENT_BLOB_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "blob/blob_reader.h"
+#include "store/file_path.h"
+#include "store/index_file.h"
+
+namespace brackenfold {
+
+// One line of "component/prereq".
+struct Prerequisite {
+  std::string id;            // upper-cased
+  std::int32_t version = 0;  // lowest acceptable version
+  bool required = false;     // false: binds only an installed copy
+};
+
+// Payload file name -> registered name, from "component/expose".
+using ExposeMap = std::map<std::string, std::string>;
+
+// The integer reading of a version or prerequisite field: leading white
+// space, one optional sign, decimal digits up to the first other character,
+// accumulated in 32 bits with wrap-around. No digits give 0.
+std::int32_t VersionValue(const std::string& text);
+
+// The ForkSink that parses "component/prereq": context is a
+// PrerequisiteSinkContext. Lines end at CR or LF; a line that does not have
+// exactly three comma-separated fields makes the sink refuse. A last line
+// without a line end waits in pending until a final LF is fed.
+struct PrerequisiteSinkContext {
+  std::vector<Prerequisite>* target;
+  std::string pending;
+};
+bool PrerequisiteSink(void* context, const char* bytes, std::size_t count);
+
+// Parses expose lines into map (existing keys keep their values).
+void ParseExposeList(const std::string& text, ExposeMap& map);
+
+// True when a payload name may be written below a store directory: not
+// absolute (no drive letter, no leading slash or backslash) and without a
+// ".." component.
+bool IsSafePayloadName(const std::string& name);
+
+class ComponentBlob {
+ public:
+  explicit ComponentBlob(const BlobStream& stream);
+  ComponentBlob(const ComponentBlob&) = delete;
+  ComponentBlob& operator=(const ComponentBlob&) = delete;
+
+  bool Init(bool skip_checks);
+
+  std::string GetId() const { return id_; }
+  std::int32_t GetVersion() const { return version_; }
+  std::vector<Prerequisite> GetPrerequisites() const { return prerequisites_; }
+  void ReadExposeMap(ExposeMap& map);
+
+  // Writes every payload file into directory under a new unique name and adds
+  // (registered name -> stored name) to files; init_library receives the
+  // stored path of the initialisation library when the component names one.
+  // Refuses unsafe payload names before writing anything; a payload that
+  // cannot be written whole fails the call and leaves no file behind.
+  bool Install(FilePath directory, FileMap& files, std::string& init_library);
+
+  const std::string& title() const { return title_; }
+  const std::string& description() const { return description_; }
+  const std::string& platform() const { return platform_; }
+  const std::string& initialize() const { return initialize_; }
+  bool initialised() const { return initialised_; }
+
+ private:
+  bool ReadText(const std::string& file_name, std::string* text);
+  std::vector<std::string> PayloadNames() const;
+
+  bool initialised_ = false;
+  BlobReader reader_;
+  std::int32_t version_ = 0;
+  std::string id_;
+  std::string title_;
+  std::string description_;
+  std::string platform_;
+  std::string initialize_;
+  std::vector<Prerequisite> prerequisites_;
+};
+
+}  // namespace brackenfold
+
+#endif  // BRACKENFOLD_COMPONENT_COMPONENT_BLOB_H_

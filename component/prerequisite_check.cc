@@ -1,0 +1,84 @@
+#include "component/prerequisite_check.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "component/component_blob.h"
+#include "platform/env.h"
+
+namespace brackenfold {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+
+}  // namespace
+
+std::FILE* OpenBlobFile(const FilePath& blob_file) {
+  if (blob_file.empty()) return nullptr;
+  // Deny-write sharing: the bytes whose signature is checked are the bytes
+  // that get installed.
+  return CurrentEnv().OpenStreamDenyWrite(blob_file.text(), "rb");
+}
+
+bool ReadBlobRequirements(const InstalledComponents& installed,
+                          const FilePath& blob_file, std::string* id,
+                          std::int32_t* version, RequiredVersions& required) {
+  std::unique_ptr<std::FILE, FileCloser> stream(OpenBlobFile(blob_file));
+  if (!stream) return false;
+  std::vector<Prerequisite> prerequisites;
+  {
+    ComponentBlob blob(StdioBlobStream(stream.get()));
+    if (!blob.Init(false)) return false;
+    *id = blob.GetId();
+    *version = blob.GetVersion();
+    prerequisites = blob.GetPrerequisites();
+  }
+  for (const Prerequisite& prerequisite : prerequisites) {
+    bool counts = prerequisite.required ||
+                  InstalledVersion(installed, prerequisite.id) != 0;
+    if (!counts) continue;
+    auto [it, inserted] =
+        required.emplace(prerequisite.id, prerequisite.version);
+    if (!inserted && it->second < prerequisite.version) {
+      it->second = prerequisite.version;
+    }
+  }
+  return true;
+}
+
+bool CheckRequirements(const InstalledComponents& installed,
+                       const AvailableVersions& available,
+                       const RequiredVersions& required,
+                       std::vector<UnmetRequirement>* unmet) {
+  bool result = true;
+  for (const auto& [id, minimum] : required) {
+    if (InstalledVersion(installed, id) >= minimum) continue;
+    auto offered = available.find(id);
+    if (offered != available.end() && offered->second >= minimum) continue;
+    result = false;
+    if (unmet) unmet->push_back(UnmetRequirement{id, minimum});
+  }
+  return result;
+}
+
+bool CheckPrerequisites(std::vector<UnmetRequirement>* unmet,
+                        bool machine_store_only,
+                        std::vector<FilePath> blob_files) {
+  InstalledComponents installed;
+  SearchInstalledComponents(installed, machine_store_only);
+  AvailableVersions available;
+  RequiredVersions required;
+  for (const FilePath& blob_file : blob_files) {
+    std::string id;
+    std::int32_t version = 0;
+    if (!ReadBlobRequirements(installed, blob_file, &id, &version, required)) {
+      return false;
+    }
+    available.emplace(id, version);
+  }
+  return CheckRequirements(installed, available, required, unmet);
+}
+
+}  // namespace brackenfold

@@ -1,0 +1,52 @@
+// The prerequisite check of a whole set of blobs before installation: every
+// required prerequisite, and every optional one on a component that is
+// already installed, must be met by an installed copy or by a blob of the
+// set. Each blob is opened, verified and closed; nothing is written and
+// nothing is reported except ComponentBlob::Init's own lines.
+#ifndef BRACKENFOLD_COMPONENT_PREREQUISITE_CHECK_H_
+#define BRACKENFOLD_COMPONENT_PREREQUISITE_CHECK_H_
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "store/file_path.h"
+#include "store/installed_components.h"
+
+namespace brackenfold {
+
+// Component id -> version offered by the first blob of the set with that id.
+using AvailableVersions = std::map<std::string, std::int32_t>;
+// Component id -> highest minimum version asked for.
+using RequiredVersions = std::map<std::string, std::int32_t>;
+
+struct UnmetRequirement {
+  std::string id;
+  std::int32_t version = 0;  // the minimum asked for
+};
+
+// True when every counted prerequisite of the set is met; unmet (optional)
+// receives the requirements that are not, in ascending id order.
+bool CheckPrerequisites(std::vector<UnmetRequirement>* unmet,
+                        bool machine_store_only,
+                        std::vector<FilePath> blob_files);
+
+// Opens one blob, reads its id and version, and merges its counted
+// prerequisites into required. False when the blob cannot be opened or read.
+bool ReadBlobRequirements(const InstalledComponents& installed,
+                          const FilePath& blob_file, std::string* id,
+                          std::int32_t* version, RequiredVersions& required);
+
+bool CheckRequirements(const InstalledComponents& installed,
+                       const AvailableVersions& available,
+                       const RequiredVersions& required,
+                       std::vector<UnmetRequirement>* unmet);
+
+// Opens a blob file for reading so that nobody can write it meanwhile; null
+// for the empty path or when it cannot be opened. The caller closes it.
+std::FILE* OpenBlobFile(const FilePath& blob_file);
+
+}  // namespace brackenfold
+
+#endif  // BRACKENFOLD_COMPONENT_PREREQUISITE_CHECK_H_
