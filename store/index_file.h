@@ -33,6 +33,14 @@ using IndexWriteSink = bool (*)(void* context, const char* bytes,
 // Context: a std::FILE*; true when every byte was written.
 bool StdioIndexSink(void* context, const char* bytes, std::size_t count);
 
+// True when the reader gives the entry back as it is: no line end in the id
+// or any name, and every registered name and stored name non-empty, without
+// white space at either end, and the registered name without ";".
+bool IndexEntryRoundTrips(const IndexEntry& entry);
+
+// Writes the entry's lines, one sink call per line; false at the first sink
+// call that fails, and false (nothing written) for an entry that does not
+// round-trip, so a caller may check IndexEntryRoundTrips before truncating.
 bool WriteIndexEntry(const IndexEntry& entry, IndexWriteSink sink,
                      void* sink_context);
 
@@ -43,8 +51,12 @@ class IndexReader {
   IndexReader(const IndexReader&) = delete;
   IndexReader& operator=(const IndexReader&) = delete;
 
-  bool Open(FilePath path);  // mode "r"
+  // Closes any open stream, then opens path with mode "r".
+  bool Open(FilePath path);
   void Close();
+  // The next complete entry (id upper-cased, version 0 when it has no version
+  // line); false at the end of the file, with no stream, or when the file
+  // ends inside an entry.
   bool ReadEntry(std::string* id, std::int32_t* version, FileMap* files);
 
  private:
