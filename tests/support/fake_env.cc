@@ -285,17 +285,17 @@ void FakeEnv::SleepMs(std::uint32_t milliseconds) {
 }
 
 std::uint32_t FakeEnv::FileAttributes(const std::string& path) {
-  return base_->FileAttributes(path);
+  return base_->FileAttributes(HostPath(path));
 }
 bool FakeEnv::NewDirectory(const std::string& path) {
-  return base_->NewDirectory(path);
+  return base_->NewDirectory(HostPath(path));
 }
 bool FakeEnv::RemoveFileAt(const std::string& path) {
-  return base_->RemoveFileAt(path);
+  return base_->RemoveFileAt(HostPath(path));
 }
 bool FakeEnv::CopyFileOver(const std::string& from, const std::string& to,
                            bool fail_if_exists) {
-  return base_->CopyFileOver(from, to, fail_if_exists);
+  return base_->CopyFileOver(HostPath(from), HostPath(to), fail_if_exists);
 }
 std::uint32_t FakeEnv::LastError() {
   return last_error ? *last_error : base_->LastError();
@@ -308,11 +308,13 @@ bool FakeEnv::TempDirectory(std::string* path) {
   return base_->TempDirectory(path);
 }
 int FakeEnv::CreateNewFile(const std::string& path) {
-  return base_->CreateNewFile(path);
+  return base_->CreateNewFile(HostPath(path));
 }
-PathStatus FakeEnv::Stat(const std::string& path) { return base_->Stat(path); }
+PathStatus FakeEnv::Stat(const std::string& path) {
+  return base_->Stat(HostPath(path));
+}
 std::vector<DirectoryEntry> FakeEnv::FindFiles(const std::string& pattern) {
-  return base_->FindFiles(pattern);
+  return base_->FindFiles(HostPath(pattern));
 }
 std::uint32_t FakeEnv::LogicalDriveStrings(std::uint32_t size, char* buffer) {
   std::string all;
@@ -343,19 +345,32 @@ std::uint32_t FakeEnv::ExpandEnvironmentText(const std::string& text,
   return needed;
 }
 std::unique_ptr<HeldLockFile> FakeEnv::CreateLockFile(const std::string& path) {
-  return base_->CreateLockFile(path);
+  return base_->CreateLockFile(HostPath(path));
 }
 std::FILE* FakeEnv::OpenStreamDenyWrite(const std::string& path,
                                         const char* mode) {
-  return base_->OpenStreamDenyWrite(path, mode);
+  return base_->OpenStreamDenyWrite(HostPath(path), mode);
 }
 bool FakeEnv::FlushStreamToDisk(std::FILE* stream) {
   return base_->FlushStreamToDisk(stream);
 }
 bool FakeEnv::MoveFileReplacing(const std::string& from,
                                 const std::string& to) {
-  return base_->MoveFileReplacing(from, to);
+  return base_->MoveFileReplacing(HostPath(from), HostPath(to));
 }
+std::string FakeEnv::HostPath(const std::string& path) const {
+  bool drive = path.size() >= 2 && path[1] == ':' &&
+               ((path[0] >= 'A' && path[0] <= 'Z') ||
+                (path[0] >= 'a' && path[0] <= 'z'));
+  if (drive_root.empty() || !drive) return path;
+  std::string out = drive_root + "/";
+  out += static_cast<char>(path[0] >= 'a' ? path[0] - 'a' + 'A' : path[0]);
+  for (std::size_t i = 2; i < path.size(); ++i) {
+    out += path[i] == '\\' ? '/' : path[i];
+  }
+  return out;
+}
+
 void FakeEnv::Exit(int status) {
   exit_status = status;
   throw FakeExit{status};

@@ -158,6 +158,11 @@ class FakeEnv : public Env {
       {5, "Access is denied.\r\n"}};
   // When set, LastError answers this instead of the real Env's.
   std::optional<std::uint32_t> last_error;
+  // When set, the file calls take a path that begins with a drive letter
+  // ("C:\\A\\B") as drive_root + "/C/A/B", so tests can use Windows paths on
+  // real files. Empty: paths go to the real Env unchanged.
+  std::string drive_root;
+  std::string HostPath(const std::string& path) const;
 
  private:
   std::string FullPath(RegKey root, const std::string& subkey) const;
