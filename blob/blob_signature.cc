@@ -1,0 +1,183 @@
+#include "blob/blob_signature.h"
+
+#include <cryptopp/asn.h>
+#include <cryptopp/integer.h>
+#include <cryptopp/queue.h>
+#include <cryptopp/sha.h>
+
+#include <cstring>
+#include <vector>
+
+#include "blob/blob_internal.h"
+
+namespace brackenfold {
+
+namespace {
+
+struct Section {
+  std::string name;     // with its LF
+  std::string content;  // exactly the announced length
+};
+
+// Reads count content bytes in pieces, so that an announced length is never
+// allocated before its bytes have arrived.
+bool ReadContent(const BlobStream& s, std::uint32_t count,
+                 std::string* content) {
+  content->clear();
+  char piece[8192];
+  while (content->size() < count) {
+    std::size_t want = count - content->size();
+    if (want > sizeof(piece)) want = sizeof(piece);
+    std::size_t got = s.read(s.handle, piece, want);
+    if (got == 0) return false;
+    content->append(piece, got);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool VerifyBlobSignature(const unsigned char* digest, std::size_t digest_length,
+                         const unsigned char* signature,
+                         const unsigned char* key) {
+  try {
+    CryptoPP::ByteQueue queue;
+    queue.Put(key, kKeyBufferSize);
+    CryptoPP::Integer p, q, g, y;
+    CryptoPP::BERSequenceDecoder sequence(queue);
+    p.BERDecode(sequence);
+    q.BERDecode(sequence);
+    g.BERDecode(sequence);
+    y.BERDecode(sequence);
+    sequence.MessageEnd();
+    std::size_t q_length = q.ByteCount();
+    if (q_length == 0 || 2 * q_length > kSignatureBufferSize || p <= 1) {
+      return false;
+    }
+    CryptoPP::Integer m(digest, digest_length);
+    CryptoPP::Integer r(signature, q_length);
+    CryptoPP::Integer s(signature + q_length, q_length);
+    if (r.IsZero()) return false;
+    CryptoPP::Integer x =
+        a_times_b_mod_c(a_exp_b_mod_c(g, s, p), a_exp_b_mod_c(y, r, p), p);
+    return r == (x + m) % q;
+  } catch (const CryptoPP::Exception&) {
+    // A key that does not decode verifies nothing.
+    return false;
+  }
+}
+
+std::string BlobReaderInternals::DigestRemainder(BlobReader& reader) {
+  const BlobStream& s = reader.stream_;
+  CryptoPP::SHA1 sha;
+  unsigned char buffer[1024];
+  for (;;) {
+    std::size_t got = s.read(s.handle, buffer, sizeof(buffer));
+    if (got != 0) sha.Update(buffer, got);
+    if (got < sizeof(buffer)) break;
+  }
+  unsigned char digest[kBlobDigestSize];
+  sha.Final(digest);
+  return std::string(reinterpret_cast<const char*>(digest), sizeof(digest));
+}
+
+bool BlobReaderInternals::ReadSignatureBlock(BlobReader& reader,
+                                             BlobCheck required_check,
+                                             bool skip_checks,
+                                             const unsigned char* public_key,
+                                             BlobVerdict* verdict) {
+  const BlobStream& s = reader.stream_;
+  *verdict = BlobVerdict::kMalformed;
+  std::uint32_t count = 0;
+  if (!ReadNumber(reader, &count) || count > kMaxSignatureSections) {
+    return false;
+  }
+  std::vector<Section> sections;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    Section section;
+    std::uint32_t length = 0;
+    if (!ReadLine(reader, kMaxBlobTextLine, &section.name) ||
+        !ReadNumber(reader, &length)) {
+      return false;
+    }
+    // An empty content, like a missing one, fails the section.
+    if (length == 0 || length > kMaxSectionLength) return false;
+    if (section.name == "ELGA\n" && length > kSignatureBufferSize) {
+      return false;
+    }
+    if (!ReadContent(s, length, &section.content)) return false;
+    sections.push_back(std::move(section));
+  }
+  *verdict = BlobVerdict::kOk;
+  if (skip_checks) return true;
+
+  std::uint32_t position = s.tell(s.handle);
+  std::string digest;
+  bool digest_matched = false;
+  bool signature_valid = false;
+  for (const Section& section : sections) {
+    s.seek(s.handle, position);
+    bool is_digest = section.name == "SHA \n";
+    bool is_signature = section.name == "ELGA\n";
+    if (!is_digest && !is_signature) continue;
+    if (digest.empty()) digest = DigestRemainder(reader);
+    if (is_digest) {
+      if (section.content != digest) {
+        *verdict = BlobVerdict::kDigestMismatch;
+        return false;
+      }
+      digest_matched = true;
+    } else {
+      std::vector<unsigned char> key(kKeyBufferSize, 0);
+      std::memcpy(key.data(), public_key, kBlobPublicKeySize);
+      std::vector<unsigned char> signature(kSignatureBufferSize, 0);
+      std::memcpy(signature.data(), section.content.data(),
+                  section.content.size());
+      if (!VerifyBlobSignature(
+              reinterpret_cast<const unsigned char*>(digest.data()),
+              kBlobDigestSize, signature.data(), key.data())) {
+        *verdict = BlobVerdict::kSignatureInvalid;
+        return false;
+      }
+      signature_valid = true;
+    }
+  }
+  s.seek(s.handle, position);
+  if (required_check == BlobCheck::Digest && !digest_matched) {
+    *verdict = BlobVerdict::kDigestMissing;
+    return false;
+  }
+  if (required_check == BlobCheck::Signature && !signature_valid) {
+    *verdict = BlobVerdict::kSignatureMissing;
+    return false;
+  }
+  return true;
+}
+
+const char* BlobVerdictText(BlobVerdict verdict) {
+  switch (verdict) {
+    case BlobVerdict::kOk:
+      return "ok";
+    case BlobVerdict::kMalformed:
+      return "format: the blob is malformed";
+    case BlobVerdict::kDigestMismatch:
+      return "digest: the SHA-1 digest does not match the blob's contents";
+    case BlobVerdict::kSignatureInvalid:
+      return "signature: the signature does not verify with the public key";
+    case BlobVerdict::kDigestMissing:
+      return "digest: the blob has no digest section";
+    case BlobVerdict::kSignatureMissing:
+      return "signature: the blob has no signature section";
+  }
+  return "unknown";
+}
+
+BlobVerdict CheckBlob(BlobReader& reader, BlobCheck required_check,
+                      const unsigned char* public_key) {
+  BlobVerdict verdict = BlobVerdict::kMalformed;
+  BlobReaderInternals::Open(reader, required_check, false, public_key,
+                            &verdict);
+  return verdict;
+}
+
+}  // namespace brackenfold

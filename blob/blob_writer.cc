@@ -1,0 +1,272 @@
+#include "blob/blob_writer.h"
+
+#include <cryptopp/osrng.h>
+#include <cryptopp/sha.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+namespace brackenfold {
+
+namespace {
+
+constexpr std::size_t kPiece = 65536;
+constexpr std::uint64_t kMaxNumber = 2147483647;
+
+using FileCloser = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+FileCloser OpenFile(const std::string& path, const char* mode) {
+  return FileCloser(std::fopen(path.c_str(), mode), &std::fclose);
+}
+
+bool ValidName(const std::string& name) {
+  return !name.empty() && name.find('\n') == std::string::npos;
+}
+
+}  // namespace
+
+// Collects the compressed data area: in a temporary file, or in memory when
+// no file is given.
+class BlobWriter::Spool {
+ public:
+  explicit Spool(std::FILE* file) : file_(file) {}
+
+  bool Append(const unsigned char* bytes, std::size_t count) {
+    size_ += count;
+    if (file_ == nullptr) {
+      memory_.append(reinterpret_cast<const char*>(bytes), count);
+      return true;
+    }
+    return std::fwrite(bytes, 1, count, file_) == count;
+  }
+  std::uint64_t size() const { return size_; }
+  bool Rewind() {
+    read_position_ = 0;
+    return file_ == nullptr || std::fseek(file_, 0, SEEK_SET) == 0;
+  }
+  std::size_t Read(unsigned char* buffer, std::size_t count) {
+    if (file_ != nullptr) return std::fread(buffer, 1, count, file_);
+    std::size_t left = memory_.size() - read_position_;
+    if (count > left) count = left;
+    memory_.copy(reinterpret_cast<char*>(buffer), count, read_position_);
+    read_position_ += count;
+    return count;
+  }
+
+ private:
+  std::FILE* file_;
+  std::string memory_;
+  std::size_t read_position_ = 0;
+  std::uint64_t size_ = 0;
+};
+
+bool BlobWriter::AddFork(const std::string& name, const std::string& fork,
+                         Source source, std::string* error) {
+  if (!ValidName(name) || !ValidName(fork)) {
+    *error = "a file or fork name must be non-empty and hold no line break";
+    return false;
+  }
+  if (!files_[name].emplace(fork, std::move(source)).second) {
+    *error = "\"" + name + "\" (" + fork + ") is given twice";
+    return false;
+  }
+  return true;
+}
+
+bool BlobWriter::AddFileFork(const std::string& name, const std::string& fork,
+                             const std::string& path, std::string* error) {
+  return AddFork(name, fork, Source{path, ""}, error);
+}
+
+bool BlobWriter::AddBytesFork(const std::string& name, const std::string& fork,
+                              std::string bytes, std::string* error) {
+  return AddFork(name, fork, Source{"", std::move(bytes)}, error);
+}
+
+bool BlobWriter::AddFile(const std::string& name, const std::string& path,
+                         std::string* error) {
+  return AddFileFork(name, "ALL_MAIN", path, error);
+}
+
+bool BlobWriter::AddBytes(const std::string& name, std::string bytes,
+                          std::string* error) {
+  return AddBytesFork(name, "ALL_MAIN", std::move(bytes), error);
+}
+
+bool BlobWriter::Write(Spool& spool, std::string* blob_out, std::FILE* file_out,
+                       std::string* error) {
+  digest_.clear();
+  std::uint64_t total = 0;
+  for (const auto& [name, forks] : files_) {
+    for (const auto& [fork, source] : forks) {
+      if (source.path.empty()) {
+        total += source.bytes.size();
+      } else {
+        std::error_code ec;
+        auto size = std::filesystem::file_size(source.path, ec);
+        if (!ec) total += size;
+      }
+    }
+  }
+
+  // The data area, fork by fork, and the table of contents beside it.
+  std::string toc = "TOC \n";
+  std::uint64_t done = 0;
+  std::vector<unsigned char> in(kPiece), out(kPiece);
+  for (const auto& [name, forks] : files_) {
+    toc += "FILE\n" + name + "\n" + std::to_string(forks.size()) + "\n";
+    for (const auto& [fork, source] : forks) {
+      FileCloser file(nullptr, &std::fclose);
+      if (!source.path.empty()) {
+        file = OpenFile(source.path, "rb");
+        if (!file) {
+          *error = "cannot read " + source.path;
+          return false;
+        }
+      }
+      std::uint64_t offset = spool.size();
+      std::size_t memory_position = 0;
+      z_stream z = {};
+      if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK) {
+        *error = "zlib cannot start compressing";
+        return false;
+      }
+      std::unique_ptr<z_stream, int (*)(z_stream*)> ender(&z, &deflateEnd);
+      int flush = Z_NO_FLUSH;
+      std::uint64_t uncompressed = 0;
+      do {
+        std::size_t got;
+        if (file) {
+          got = std::fread(in.data(), 1, in.size(), file.get());
+          if (got < in.size()) {
+            if (std::ferror(file.get())) {
+              *error = "error reading " + source.path;
+              return false;
+            }
+            flush = Z_FINISH;
+          }
+        } else {
+          got = source.bytes.copy(reinterpret_cast<char*>(in.data()), in.size(),
+                                  memory_position);
+          memory_position += got;
+          if (memory_position == source.bytes.size()) flush = Z_FINISH;
+        }
+        uncompressed += got;
+        z.next_in = in.data();
+        z.avail_in = static_cast<uInt>(got);
+        int result;
+        do {
+          z.next_out = out.data();
+          z.avail_out = static_cast<uInt>(out.size());
+          result = deflate(&z, flush);
+          if (result == Z_STREAM_ERROR) {
+            *error = "zlib failed while compressing";
+            return false;
+          }
+          if (!spool.Append(out.data(), out.size() - z.avail_out)) {
+            *error = "cannot write the temporary data file";
+            return false;
+          }
+        } while (z.avail_out == 0);
+        done += got;
+        if (progress_) progress_(done, total);
+      } while (flush != Z_FINISH);
+      std::uint64_t compressed = spool.size() - offset;
+      if (uncompressed > kMaxNumber || compressed > kMaxNumber ||
+          offset > kMaxNumber) {
+        *error = "\"" + name + "\" does not fit: a blob holds at most " +
+                 "2147483647 bytes per fork and in its data area";
+        return false;
+      }
+      toc += fork + "\n" + std::to_string(offset) + "\n" +
+             std::to_string(compressed) + "\n" + std::to_string(uncompressed) +
+             "\n";
+    }
+  }
+  toc += "DATA\n";
+
+  // The digest covers the table and the data area.
+  CryptoPP::SHA1 sha;
+  sha.Update(reinterpret_cast<const unsigned char*>(toc.data()), toc.size());
+  if (!spool.Rewind()) {
+    *error = "cannot read back the temporary data file";
+    return false;
+  }
+  std::size_t got;
+  while ((got = spool.Read(in.data(), in.size())) > 0)
+    sha.Update(in.data(), got);
+  digest_.assign(20, '\0');
+  sha.Final(reinterpret_cast<unsigned char*>(&digest_[0]));
+
+  std::string head = "VantoriumBlob\n1\n";
+  int sections = (digest_section_ ? 1 : 0) + (key_ != nullptr ? 1 : 0);
+  head += std::to_string(sections) + "\n";
+  if (digest_section_) head += "SHA \n20\n" + digest_;
+  if (key_ != nullptr) {
+    CryptoPP::AutoSeededRandomPool rng;
+    std::string signature = SignBlobDigest(*key_, digest_, rng);
+    head += "ELGA\n" + std::to_string(signature.size()) + "\n" + signature;
+  }
+  head += toc;
+
+  auto emit = [&](const void* bytes, std::size_t count) {
+    if (blob_out != nullptr) {
+      blob_out->append(static_cast<const char*>(bytes), count);
+      return true;
+    }
+    return std::fwrite(bytes, 1, count, file_out) == count;
+  };
+  if (!emit(head.data(), head.size()) || !spool.Rewind()) {
+    *error = "cannot write the blob";
+    return false;
+  }
+  while ((got = spool.Read(in.data(), in.size())) > 0) {
+    if (!emit(in.data(), got)) {
+      *error = "cannot write the blob";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool BlobWriter::WriteToString(std::string* blob, std::string* error) {
+  Spool spool(nullptr);
+  blob->clear();
+  return Write(spool, blob, nullptr, error);
+}
+
+bool BlobWriter::WriteToFile(const std::string& path, std::string* error) {
+  std::string spool_path = path + ".spool~";
+  std::string part_path = path + ".part~";
+  bool ok = false;
+  {
+    FileCloser spool_file = OpenFile(spool_path, "w+b");
+    FileCloser out = OpenFile(part_path, "wb");
+    if (!spool_file || !out) {
+      *error = "cannot create temporary files beside " + path;
+    } else {
+      Spool spool(spool_file.get());
+      ok = Write(spool, nullptr, out.get(), error);
+      if (ok && (std::fflush(out.get()) != 0 || std::ferror(out.get()))) {
+        *error = "cannot write " + path;
+        ok = false;
+      }
+      std::FILE* raw = out.release();
+      if (std::fclose(raw) != 0 && ok) {
+        *error = "cannot write " + path;
+        ok = false;
+      }
+    }
+  }
+  std::remove(spool_path.c_str());
+  if (ok && std::rename(part_path.c_str(), path.c_str()) != 0) {
+    *error = "cannot move the finished blob to " + path;
+    ok = false;
+  }
+  if (!ok) std::remove(part_path.c_str());
+  return ok;
+}
+
+}  // namespace brackenfold
