@@ -25,6 +25,9 @@ bool ReadRegistryString(RegKey root, const std::string& subkey,
                         const std::string& value_name, std::string* text);
 std::string ExpandEnvironment(const std::string& text);
 
+// Tests only: empties the table, as in a freshly loaded library.
+void ResetStoreLocations();
+
 }  // namespace brackenfold
 
 #endif  // BRACKENFOLD_STORE_STORE_LOCATIONS_H_
