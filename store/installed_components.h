@@ -23,12 +23,21 @@ const std::string& SearchListFile();
 // Tests and tools only: another list file (empty for none).
 void SetSearchListFile(const std::string& path);
 
+// Appends the directories named by list_file, one a line, each trimmed;
+// blank lines are passed over. A missing file (or an empty name) adds nothing.
+void ReadSearchList(const std::string& list_file,
+                    std::vector<FilePath>* directories);
+
+// The registered system store, the user store unless machine_store_only, then
+// the directories of the search list file.
 std::vector<FilePath> SearchDirectories(bool machine_store_only);
+// Merges the index of one directory into the table, keeping the higher
+// version of an id.
 void ReadStoreIndex(InstalledComponents& table, FilePath directory);
 void SearchInstalledComponents(InstalledComponents& table,
                                bool machine_store_only);
-std::int32_t InstalledVersion(const InstalledComponents& table,
-                              std::string id);
+// The version for id upper-cased; 0 when it was not found.
+std::int32_t InstalledVersion(const InstalledComponents& table, std::string id);
 
 }  // namespace brackenfold
 

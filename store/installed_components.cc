@@ -1,0 +1,92 @@
+#include "store/installed_components.h"
+
+#include "platform/env.h"
+#include "store/index_file.h"
+#include "store/store_locations.h"
+#include "store/store_lock.h"
+#include "store/text.h"
+
+namespace brackenfold {
+namespace {
+
+// The list file names a Windows drive path; where paths are not Windows
+// paths there is no such file unless a tool names one.
+std::string& SearchListFileSetting() {
+  static auto* file =
+      new std::string(kPathSeparator == '\\' ? "c:\\ComponentSearch.txt" : "");
+  return *file;
+}
+
+}  // namespace
+
+const std::string& SearchListFile() { return SearchListFileSetting(); }
+
+void SetSearchListFile(const std::string& path) {
+  SearchListFileSetting() = path;
+}
+
+void ReadSearchList(const std::string& list_file,
+                    std::vector<FilePath>* directories) {
+  if (list_file.empty()) return;
+  std::FILE* stream = std::fopen(list_file.c_str(), "r");
+  if (!stream) return;
+  std::string line;
+  for (;;) {
+    const bool ended = ReadLine(stream, line);
+    Trim(line);
+    // A blank line names no directory (an empty path would be the current
+    // directory), and the last line counts without its line end too.
+    if (!line.empty()) directories->emplace_back(line);
+    if (!ended) break;
+  }
+  std::fclose(stream);
+}
+
+std::vector<FilePath> SearchDirectories(bool machine_store_only) {
+  std::vector<FilePath> directories;
+  FilePath store;
+  if (LookupStore(kSystemStoreName, &store)) directories.push_back(store);
+  if (!machine_store_only && LookupStore(kUserStoreName, &store)) {
+    directories.push_back(store);
+  }
+  ReadSearchList(SearchListFile(), &directories);
+  return directories;
+}
+
+void ReadStoreIndex(InstalledComponents& table, FilePath directory) {
+  FilePath index_path(directory);
+  index_path.AppendFile(kIndexFileName);
+  // Without the lock within the time-out the index is read all the same; a
+  // concurrent rewrite then costs at most the entry it cut off.
+  StoreLockGuard lock(AcquireStoreLock(index_path, kSearchLockTimeoutMs));
+  IndexReader reader;
+  if (!reader.Open(index_path)) return;
+  std::string id;
+  std::int32_t version = 0;
+  FileMap files;
+  while (reader.ReadEntry(&id, &version, &files)) {
+    auto it = table.find(id);
+    if (it == table.end()) {
+      table.emplace(id, version);
+    } else if (it->second < version) {
+      it->second = version;
+    }
+  }
+  reader.Close();
+}
+
+void SearchInstalledComponents(InstalledComponents& table,
+                               bool machine_store_only) {
+  for (const FilePath& directory : SearchDirectories(machine_store_only)) {
+    ReadStoreIndex(table, directory);
+  }
+}
+
+std::int32_t InstalledVersion(const InstalledComponents& table,
+                              std::string id) {
+  ToUpper(id);
+  auto it = table.find(id);
+  return it == table.end() ? 0 : it->second;
+}
+
+}  // namespace brackenfold
