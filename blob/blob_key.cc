@@ -186,8 +186,12 @@ bool ParseBlobPrivateKey(const std::string& text, BlobKey* key,
     }
     seen[index] = true;
   }
+  if (!marked) {
+    *error = "not a Brackenfold private key file";
+    return false;
+  }
   for (bool s : seen) {
-    if (!s || !marked) {
+    if (!s) {
       *error = "private key is incomplete (needs p, q, g, y and x)";
       return false;
     }
