@@ -1,0 +1,156 @@
+#include "win32/brackenfold.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/env.h"
+
+namespace brackenfold {
+
+namespace {
+
+const char kCancelCaption[] = "Are you sure?";
+const char kCancelText[] =
+    "If you cancel, the Vantorium plug-in will not be installed and you will "
+    "not be able to view Vantorium applets. Are you sure you wish to cancel?";
+const char kComponentErrorCaption[] = "Error";
+const char kComponentErrorText[] =
+    "Fatal error during install.  Could not install component files.";
+const std::uint32_t kHostWindowPollMs = 100;
+
+// What one call works with; gone when the call returns, on every way out.
+struct InstallContext {
+  FilePath data_directory;
+  FilePath target;
+  FilePath library_source;
+  std::vector<FilePath> blob_list;
+};
+
+// The data directory as a directory path (with its trailing separator), so
+// that names built in it stay in it even when it could not be created.
+FilePath InDirectory(const FilePath& directory) {
+  if (directory.empty() || directory.EndsWithSeparator()) return directory;
+  return FilePath(directory.text() + kPathSeparator);
+}
+
+}  // namespace
+
+ModuleHandle& ModuleInstance() {
+  static ModuleHandle instance = nullptr;
+  return instance;
+}
+
+WindowHandle& HostWindow() {
+  static WindowHandle window = nullptr;
+  return window;
+}
+
+bool ConfirmCancel(WindowHandle owner) {
+  return CurrentEnv().ShowMessageBox(owner, kCancelText, kCancelCaption,
+                                     box::kYesNo | box::kIconQuestion) ==
+         box::kIdYes;
+}
+
+bool HostWindowEnumProc(WindowHandle window, void* host_window) {
+  Env& env = CurrentEnv();
+  if (env.WindowTitle(window, kMaxPath) == kHostWindowTitle &&
+      env.WindowClassName(window, kMaxPath) == kHostWindowClass) {
+    *static_cast<WindowHandle*>(host_window) = window;
+    return false;
+  }
+  return true;
+}
+
+void WaitForHostWindow() {
+  Env& env = CurrentEnv();
+  WindowHandle& host = HostWindow();
+  host = nullptr;
+  do {
+    env.EnumTopLevelWindows(HostWindowEnumProc, &host);
+    env.SleepMs(kHostWindowPollMs);
+  } while (!host);
+}
+
+void ParseBlobList(const char* text, std::vector<FilePath>* list) {
+  std::string item;
+  for (const char* p = text ? text : "";; ++p) {
+    if (*p == ',' || *p == '\0') {
+      list->push_back(FilePath(item));
+      item.clear();
+      if (*p == '\0') break;
+    } else {
+      item += *p;
+    }
+  }
+}
+
+bool RecordSystemDataPath(const char* data_directory) {
+  Env& env = CurrentEnv();
+  RegKey key = 0;
+  if (env.CreateRegKey(kHkeyLocalMachine, kPlayerRegistryKey, reg::kAllAccess,
+                       &key) != win_error::kSuccess) {
+    return false;
+  }
+  const char* value = data_directory ? data_directory : "";
+  long result =
+      env.SetRegValue(key, kSystemDataPathValue, reg::kSz, value,
+                      static_cast<std::uint32_t>(std::strlen(value) + 1));
+  env.CloseRegKey(key);
+  return result == win_error::kSuccess;
+}
+
+void ShowComponentInstallError() {
+  CurrentEnv().ShowMessageBox(nullptr, kComponentErrorText,
+                              kComponentErrorCaption, box::kOk);
+}
+
+int DoInstall(const char* data_directory, const char* blob_list,
+              const char* plugin_library) {
+  if (!data_directory) data_directory = "";
+  if (!plugin_library) plugin_library = "";
+  InstallContext context;
+
+  // Step 1, store locations: DetermineStoreLocations() goes here, before the
+  // data directory of this call is recorded.
+
+  // Step 2, Netscape detection: the NetscapeHelper is constructed here.
+
+  // Step 3: the host's main window owns what is shown from here on.
+  WaitForHostWindow();
+
+  // Step 4: the data directory; a failure shows later, if at all.
+  context.data_directory = FilePath(data_directory);
+  context.data_directory.EnsureDirectory();
+
+  // Step 5: recorded before anything the user can cancel.
+  RecordSystemDataPath(data_directory);
+
+  // Step 6, running-browser check: CheckRunningBrowsers() here; a confirmed
+  // cancel returns -1.
+
+  // Step 7, Netscape plug-in: ChoosePluginDirectory() and CopyPluginLibrary()
+  // here when Navigator was detected; a confirmed cancel returns -1.
+
+  // Steps 8-10: the plug-in library into the data directory as NPAXVnt.dll.
+  context.library_source = FilePath(plugin_library);
+  context.target = InDirectory(context.data_directory);
+  context.target.AppendFile(kPluginLibraryName);
+  context.library_source.CopyFileTo(context.target, true);
+
+  // Step 11, Internet Explorer: RegisterInternetExplorerPlugin() here with
+  // context.target's text; its result does not change ours.
+
+  // Step 12: the components directory.
+  context.target = InDirectory(context.data_directory);
+  context.target.AppendDirectory(kComponentsDirectoryName);
+  context.target.MakeDirectory();
+
+  // Step 13.
+  ParseBlobList(blob_list, &context.blob_list);
+
+  // Step 14, components: InstallComponents(true, context.target,
+  // context.blob_list) here; on failure ShowComponentInstallError() and -1.
+  return 0;
+}
+
+}  // namespace brackenfold
