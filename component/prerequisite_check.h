@@ -24,6 +24,10 @@ using RequiredVersions = std::map<std::string, std::int32_t>;
 struct UnmetRequirement {
   std::string id;
   std::int32_t version = 0;  // the minimum asked for
+
+  bool operator==(const UnmetRequirement& other) const {
+    return id == other.id && version == other.version;
+  }
 };
 
 // True when every counted prerequisite of the set is met; unmet (optional)
