@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""Installation sessions under Wine: the test host loads Brackenfold.dll, shows
+its main window (or not), calls Wise_DoInstall, and answers what appears; the
+tests then look at the prefix's disk and registry.
+
+The components stage is not wired into the sequence yet: until it is, an
+installation that gets past the Internet Explorer step returns 0 right after
+the blob list is read, so these sessions pass an empty blob list.
+
+usage: install_session_test.py --runner wine-run.sh --host install_host.exe
+                               --dll Brackenfold.dll --work DIR
+"""
+import argparse
+import filecmp
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wine_session import WineSession, windows_path  # noqa: E402
+
+ARGS = None
+PLAYER_KEY = r"HKLM\SOFTWARE\Vantorium\Vantorium Player"
+
+
+class InstallSession(unittest.TestCase):
+    def setUp(self):
+        self.session = WineSession(ARGS.runner,
+                                   os.path.join(ARGS.work, self.id().split(".")[-1]))
+        self.library = windows_path(ARGS.dll)  # any file will do as the plug-in
+
+    def tearDown(self):
+        self.session.close()
+
+    def install(self, data_dir, *options, blob_list=""):
+        return self.session.run_host(ARGS.host, ARGS.dll, data_dir, blob_list,
+                                     self.library, *options)
+
+    def test_plain_install_records_and_fills_the_data_directory(self):
+        # The host shows its window at once; nothing asks the user anything.
+        data_dir = r"C:\Program Files\Vantorium\Player Data"
+        run = self.install(data_dir, "--timeout", "120")
+        self.assertEqual(run.result, 0, run.describe())
+        self.assertEqual(run.boxes, [], run.describe())
+
+        # The data directory, missing with its parents, was made; the plug-in
+        # library is in it as NPAXVnt.dll, byte for byte; components is there.
+        plugin = self.session.disk_path(data_dir + r"\NPAXVnt.dll")
+        self.assertTrue(filecmp.cmp(plugin, ARGS.dll, shallow=False))
+        self.assertTrue(os.path.isdir(self.session.disk_path(data_dir + r"\components")))
+        self.assertEqual(self.session.reg_value(PLAYER_KEY, "SystemDataPath"), data_dir)
+
+    def test_data_directory_is_recorded_exactly_as_passed(self):
+        # A trailing backslash and mixed case stay as the host wrote them.
+        data_dir = "c:\\Vantorium\\DATA\\"
+        run = self.install(data_dir, "--timeout", "120")
+        self.assertEqual(run.result, 0, run.describe())
+        self.assertEqual(self.session.reg_value(PLAYER_KEY, "SystemDataPath"), data_dir)
+        self.assertTrue(os.path.isfile(self.session.disk_path(r"C:\Vantorium\DATA\NPAXVnt.dll")))
+
+    def test_host_window_that_appears_late_is_still_found(self):
+        # The host is slow: its main window comes two seconds after the call.
+        run = self.install(r"C:\Vantorium\Late", "--delay", "2000",
+                           "--timeout", "120")
+        self.assertEqual(run.windows, [("GLBSInstall", "Vantorium 3D Player")])
+        self.assertEqual(run.result, 0, run.describe())
+        self.assertTrue(os.path.isdir(self.session.disk_path(r"C:\Vantorium\Late\components")))
+
+    def test_host_window_is_found_among_look_alikes(self):
+        # Windows that match in title only or class only come first.
+        run = self.install(r"C:\Vantorium\Among",
+                           "--extra", "NotTheHost|Vantorium 3D Player",
+                           "--extra", "GLBSInstall|Vantorium 3D Player Setup",
+                           "--timeout", "120")
+        self.assertEqual(run.result, 0, run.describe())
+
+    def test_look_alike_windows_keep_the_call_waiting(self):
+        # Right title with another class; right class with the title in
+        # other letter case: neither is the host, so the call never gets past
+        # the wait, and nothing is created or recorded.
+        run = self.install(r"C:\Vantorium\Never", "--class", "GLBSInstall2",
+                           "--extra", "GLBSInstall|vantorium 3d player",
+                           "--timeout", "6")
+        self.assertIsNone(run.result, run.describe())
+        self.assertIn("timeout", run.no_result or "", run.describe())
+        self.assertEqual(run.returncode, 3)
+        self.assertFalse(os.path.exists(self.session.disk_path(r"C:\Vantorium\Never")))
+        self.assertIsNone(self.session.reg_value(PLAYER_KEY, "SystemDataPath"))
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    for name in ("--runner", "--host", "--dll", "--work"):
+        parser.add_argument(name, required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+if __name__ == "__main__":
+    main()
