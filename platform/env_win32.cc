@@ -3,13 +3,16 @@
 // flags and answered in the call's own terms. It holds no policy; the only
 // state is the error code of the latest failed file call, kept for LastError
 // because the runtime may overwrite GetLastError before the caller asks.
+// <windows.h> must come before the other Win32 headers.
+// clang-format off
+#include <windows.h>
 #include <commdlg.h>
+// clang-format on
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
