@@ -1,7 +1,136 @@
+// bfold index and bfold installed: what a component store records, and which
+// components the installed-component search finds across stores and search
+// directories. Both read under the store lock when it can be had within the
+// search's time-out, and without it otherwise, as the installer does.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+#include "store/file_path.h"
+#include "store/index_file.h"
+#include "store/installed_components.h"
+#include "store/store_lock.h"
 #include "tools/bfold/commands.h"
 
 namespace brackenfold {
+namespace {
 
-void AddStoreCommands(CLI::App& app) { (void)app; }
+[[noreturn]] void Fail(const char* command, const std::string& message) {
+  std::fprintf(stderr, "bfold %s: %s\n", command, message.c_str());
+  throw CLI::RuntimeError(kExitFailed);
+}
+
+bool IsDirectory(const std::string& path) {
+  bool is_directory = false;
+  return FilePath(path).Exists(&is_directory) && is_directory;
+}
+
+void RunIndex(const std::string& target) {
+  FilePath index_path(target);
+  bool is_directory = false;
+  if (!index_path.Exists(&is_directory)) {
+    Fail("index", "'" + target + "' does not exist");
+  }
+  if (is_directory) {
+    index_path.AppendFile(kIndexFileName);
+    if (!index_path.Exists()) {
+      Fail("index",
+           "no " + std::string(kIndexFileName) + " in '" + target + "'");
+    }
+  }
+  StoreLockGuard lock(AcquireStoreLock(index_path, kSearchLockTimeoutMs));
+  if (!lock.held()) {
+    std::fprintf(stderr,
+                 "bfold index: the store is locked by another process; "
+                 "reading '%s' without the lock\n",
+                 index_path.text().c_str());
+  }
+  IndexReader reader;
+  if (!reader.Open(index_path)) {
+    Fail("index", "cannot open '" + index_path.text() + "'");
+  }
+  IndexEntry entry;
+  while (reader.ReadEntry(&entry.id, &entry.version, &entry.files)) {
+    std::printf("%s %d\n", entry.id.c_str(), static_cast<int>(entry.version));
+    for (const auto& [registered, stored] : entry.files) {
+      std::printf("  %s -> %s\n", registered.c_str(), stored.c_str());
+    }
+  }
+}
+
+struct InstalledOptions {
+  std::vector<std::string> stores;
+  std::vector<std::string> searches;
+  std::string search_list;
+};
+
+void RunInstalled(const InstalledOptions& options) {
+  if (options.stores.empty() && options.searches.empty() &&
+      options.search_list.empty()) {
+    std::fprintf(stderr,
+                 "bfold installed: nothing to search; give --store, --search "
+                 "or --search-list\n");
+    throw CLI::RuntimeError(kExitUsage);
+  }
+  std::vector<FilePath> directories;
+  for (const std::string& store : options.stores) {
+    if (!IsDirectory(store)) {
+      Fail("installed", "store directory '" + store + "' does not exist");
+    }
+    FilePath directory(store);
+    if (!directory.EndsWithSeparator()) directory = store + kPathSeparator;
+    directories.push_back(directory);
+  }
+  // Search directories are taken as the search list file's lines are: a name
+  // that is no directory stands for a file in its parent directory.
+  for (const std::string& search : options.searches) {
+    directories.emplace_back(search);
+  }
+  if (!options.search_list.empty()) {
+    if (!FilePath(options.search_list).Exists()) {
+      Fail("installed",
+           "search list file '" + options.search_list + "' does not exist");
+    }
+    ReadSearchList(options.search_list, &directories);
+  }
+  InstalledComponents table;
+  for (const FilePath& directory : directories) {
+    ReadStoreIndex(table, directory);
+  }
+  for (const auto& [id, version] : table) {
+    std::printf("%s %d\n", id.c_str(), static_cast<int>(version));
+  }
+}
+
+}  // namespace
+
+void AddStoreCommands(CLI::App& app) {
+  CLI::App* index = app.add_subcommand(
+      "index",
+      "Print the entries of a component store's index file (compindx.dat): "
+      "each component's id and version, then its files as registered name "
+      "-> stored name");
+  auto target = std::make_shared<std::string>();
+  index->add_option("DIR", *target, "Store directory, or its index file")
+      ->required();
+  index->callback([target] { RunIndex(*target); });
+
+  CLI::App* installed = app.add_subcommand(
+      "installed",
+      "Print the highest installed version of every component found in the "
+      "given stores and search directories, one 'ID VERSION' a line");
+  auto options = std::make_shared<InstalledOptions>();
+  installed->add_option("--store", options->stores,
+                        "Component store directory to search (repeatable)");
+  installed->add_option("--search", options->searches,
+                        "Further directory to search, after the stores "
+                        "(repeatable)");
+  installed->add_option("--search-list", options->search_list,
+                        "File naming further directories, one a line, "
+                        "searched last");
+  installed->callback([options] { RunInstalled(*options); });
+}
 
 }  // namespace brackenfold
