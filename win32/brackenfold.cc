@@ -4,6 +4,8 @@
 #include <string>
 
 #include "platform/env.h"
+#include "win32/browser_check.h"
+#include "win32/netscape_helper.h"
 
 namespace brackenfold {
 
@@ -113,7 +115,9 @@ int DoInstall(const char* data_directory, const char* blob_list,
   // Step 1, store locations: DetermineStoreLocations() goes here, before the
   // data directory of this call is recorded.
 
-  // Step 2, Netscape detection: the NetscapeHelper is constructed here.
+  // Step 2: Navigator's Plugins directory, read from the registry now;
+  // nothing is shown yet.
+  NetscapeHelper netscape;
 
   // Step 3: the host's main window owns what is shown from here on.
   WaitForHostWindow();
@@ -125,11 +129,15 @@ int DoInstall(const char* data_directory, const char* blob_list,
   // Step 5: recorded before anything the user can cancel.
   RecordSystemDataPath(data_directory);
 
-  // Step 6, running-browser check: CheckRunningBrowsers() here; a confirmed
-  // cancel returns -1.
+  // Step 6: running browsers; a confirmed cancel ends the call.
+  if (!CheckRunningBrowsers()) return -1;
 
-  // Step 7, Netscape plug-in: ChoosePluginDirectory() and CopyPluginLibrary()
-  // here when Navigator was detected; a confirmed cancel returns -1.
+  // Step 7: the plug-in into Navigator's Plugins directory, only when
+  // Navigator was detected; a confirmed cancel ends the call.
+  if (netscape.detected()) {
+    if (!netscape.ChoosePluginDirectory()) return -1;
+    netscape.CopyPluginLibrary(plugin_library);
+  }
 
   // Steps 8-10: the plug-in library into the data directory as NPAXVnt.dll.
   context.library_source = FilePath(plugin_library);
