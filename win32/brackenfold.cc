@@ -4,6 +4,8 @@
 #include <string>
 
 #include "platform/env.h"
+#include "win32/fatal_error.h"
+#include "win32/ie_registration.h"
 #include "win32/browser_check.h"
 #include "win32/netscape_helper.h"
 
@@ -145,8 +147,8 @@ int DoInstall(const char* data_directory, const char* blob_list,
   context.target.AppendFile(kPluginLibraryName);
   context.library_source.CopyFileTo(context.target, true);
 
-  // Step 11, Internet Explorer: RegisterInternetExplorerPlugin() here with
-  // context.target's text; its result does not change ours.
+  // Step 11: a failure has been shown to the user there; we go on.
+  RegisterInternetExplorerPlugin(context.target.PathText());
 
   // Step 12: the components directory.
   context.target = InDirectory(context.data_directory);
@@ -159,6 +161,68 @@ int DoInstall(const char* data_directory, const char* blob_list,
   // Step 14, components: InstallComponents(true, context.target,
   // context.blob_list) here; on failure ShowComponentInstallError() and -1.
   return 0;
+}
+
+}  // namespace brackenfold
+
+// ---------------------------------------------------------------------------
+// Directory path creation: the directories that the user names (Netscape's
+// Plugins directory, the directory dialog's choice). Every failure is fatal,
+// and the reports name this module as their source.
+
+namespace brackenfold {
+
+void CreateDirectoryPath(const std::string& path) {
+  const std::string invalid =
+      "Unable to create directory '" + path + "' because the path is invalid.";
+  std::string text = path;
+  if (!text.empty() && text.back() == '\\') text.pop_back();
+  // Cutting a longer path would create a directory of another name.
+  if (text.size() > static_cast<std::size_t>(kMaxPath)) BF_FATAL_ERROR(invalid);
+  char buffer[kMaxPath + 1];
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+
+  const bool network = buffer[0] == '\\' && buffer[1] == '\\';
+  // The leading components (drive, or server and share) are never created.
+  std::string directory;
+  const char* first = std::strtok(buffer, "\\/");
+  if (network) {
+    const char* share =
+        first != nullptr ? std::strtok(nullptr, "\\/") : nullptr;
+    if (share == nullptr) BF_FATAL_ERROR(invalid);
+    directory = std::string("\\\\") + first + "\\" + share;
+  } else {
+    if (first == nullptr) BF_FATAL_ERROR(invalid);
+    directory = first;
+  }
+  for (const char* part = std::strtok(nullptr, "\\/"); part != nullptr;
+       part = std::strtok(nullptr, "\\/")) {
+    directory += '\\';
+    directory += part;
+    CreateOneDirectory(directory);
+  }
+}
+
+void CreateOneDirectory(const std::string& directory) {
+  // Worked on as a MAX_PATH text: longer ones are cut.
+  std::string buffer = directory.substr(0, kMaxPath);
+  while (!buffer.empty() && buffer.back() == '\\') buffer.pop_back();
+
+  Env& env = CurrentEnv();
+  const PathStatus status = env.Stat(buffer);
+  if (status.error == 0) {
+    if (status.is_directory) return;
+    BF_FATAL_ERROR("Unable to create directory '" + buffer +
+                   "' because a file with that name already exists.");
+  }
+  if (status.error != kErrnoNoEntry) {
+    BF_FATAL_ERROR("Unable to determine if the directory '" + buffer +
+                   "' already exists.");
+  }
+  if (!env.NewDirectory(buffer)) {
+    BF_FATAL_SYSTEM_ERROR("Unable to create the directory '" + buffer + "'.",
+                          env.LastError());
+  }
 }
 
 }  // namespace brackenfold

@@ -6,6 +6,7 @@
 #ifndef BRACKENFOLD_WIN32_BRACKENFOLD_H_
 #define BRACKENFOLD_WIN32_BRACKENFOLD_H_
 
+#include <string>
 #include <vector>
 
 #include "platform/win_types.h"
@@ -60,6 +61,15 @@ void ShowComponentInstallError();
 // Null arguments count as empty texts.
 int DoInstall(const char* data_directory, const char* blob_list,
               const char* plugin_library);
+
+// Makes every directory along path exist, outermost first; "\" and "/" both
+// separate, runs of them count as one. The drive, or the \\server\share of a
+// network path, is taken as existing. Returns only when all exist; an invalid
+// path or any failure ends the process through FatalError.
+void CreateDirectoryPath(const std::string& path);
+// Makes one directory exist (trailing backslashes ignored); returns only when
+// it exists as a directory, otherwise ends the process through FatalError.
+void CreateOneDirectory(const std::string& directory);
 
 }  // namespace brackenfold
 
