@@ -4,9 +4,9 @@
 #include <string>
 
 #include "platform/env.h"
+#include "win32/browser_check.h"
 #include "win32/fatal_error.h"
 #include "win32/ie_registration.h"
-#include "win32/browser_check.h"
 #include "win32/netscape_helper.h"
 
 namespace brackenfold {
