@@ -5,7 +5,6 @@
 
 #include "platform/env.h"
 #include "win32/brackenfold.h"
-#include "win32/directory_path_scratch.h"
 #include "win32/fatal_error.h"
 
 namespace brackenfold {

@@ -7,7 +7,6 @@
 
 #include "platform/env.h"
 #include "win32/brackenfold.h"
-#include "win32/directory_path_scratch.h"
 #include "win32/dlg_edit_directory.h"
 #include "win32/fatal_error.h"
 #include "win32/registry_helper.h"
