@@ -1,7 +1,213 @@
+// bfold check and bfold install: the installer's prerequisite check of a set
+// of blobs, and the installation itself, without any window. Installed
+// components are looked for in the stores and directories given (and, for
+// install, in the target directory), never in the per-user store.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "component/component_blob.h"
+#include "component/component_install.h"
+#include "component/prerequisite_check.h"
+#include "platform/env.h"
+#include "store/file_path.h"
+#include "store/index_file.h"
+#include "store/installed_components.h"
 #include "tools/bfold/commands.h"
+#include "tools/bfold/search_options.h"
 
 namespace brackenfold {
+namespace {
 
-void AddComponentCommands(CLI::App& app) { (void)app; }
+[[noreturn]] void Fail(const char* command, const std::string& message,
+                       int code = kExitFailed) {
+  std::fprintf(stderr, "bfold %s: %s\n", command, message.c_str());
+  throw CLI::RuntimeError(code);
+}
+
+struct FileCloser {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+
+// Points the installed-component search at the given directories, through a
+// search list file of its own in the temporary directory, for as long as it
+// lives.
+class ScopedSearchList {
+ public:
+  ScopedSearchList(const char* command,
+                   const std::vector<FilePath>& directories)
+      : previous_(SearchListFile()) {
+    std::string text;
+    for (const FilePath& directory : directories) {
+      if (directory.text().find_first_of("\r\n") != std::string::npos) {
+        Fail(command, "a directory name holds a line break");
+      }
+      text += directory.text() + "\n";
+    }
+    FilePath list;
+    if (!list.MakeUniqueFile("bfold-search", std::string(".txt"), true)) {
+      Fail(command, "cannot make a file in the temporary directory");
+    }
+    path_ = list.text();
+    std::FILE* stream = list.OpenStream("wb");
+    bool written = stream != nullptr && std::fwrite(text.data(), 1, text.size(),
+                                                    stream) == text.size();
+    if (stream != nullptr && std::fclose(stream) != 0) written = false;
+    if (!written) {
+      list.RemoveFile();
+      Fail(command, "cannot write '" + path_ + "'");
+    }
+    SetSearchListFile(path_);
+  }
+  ~ScopedSearchList() {
+    SetSearchListFile(previous_);
+    FilePath(path_).RemoveFile();
+  }
+  ScopedSearchList(const ScopedSearchList&) = delete;
+  ScopedSearchList& operator=(const ScopedSearchList&) = delete;
+
+ private:
+  std::string previous_;
+  std::string path_;
+};
+
+struct BlobComponent {
+  std::string path;
+  std::string id;
+  std::int32_t version = 0;
+};
+
+// Opens and verifies every blob, as the installer will; a blob that fails
+// is named (after ComponentBlob::Init's own line) and ends the command.
+std::vector<BlobComponent> ReadComponents(
+    const char* command, const std::vector<std::string>& blob_files) {
+  std::vector<BlobComponent> components;
+  for (const std::string& path : blob_files) {
+    std::unique_ptr<std::FILE, FileCloser> stream(OpenBlobFile(path));
+    if (!stream) Fail(command, "cannot open blob '" + path + "'");
+    ComponentBlob blob(StdioBlobStream(stream.get()));
+    if (!blob.Init(false)) {
+      Fail(command, "'" + path +
+                        "' is not a component blob signed with the built-in "
+                        "key, or its descriptor cannot be read");
+    }
+    components.push_back(BlobComponent{path, blob.GetId(), blob.GetVersion()});
+  }
+  return components;
+}
+
+// Runs the prerequisite check, printing every unmet requirement; false when
+// there is one.
+bool ReportPrerequisites(const std::vector<std::string>& blob_files) {
+  std::vector<UnmetRequirement> unmet;
+  std::vector<FilePath> paths(blob_files.begin(), blob_files.end());
+  bool met = CheckPrerequisites(&unmet, true, paths);
+  for (const UnmetRequirement& requirement : unmet) {
+    std::printf("unmet: %s version %d or later\n", requirement.id.c_str(),
+                static_cast<int>(requirement.version));
+  }
+  return met;
+}
+
+struct CheckOptions {
+  SearchOptions search;
+  std::vector<std::string> blobs;
+};
+
+void RunCheck(const CheckOptions& options) {
+  std::vector<FilePath> directories;
+  std::string error;
+  if (!CollectSearchDirectories(options.search, &directories, &error)) {
+    Fail("check", error);
+  }
+  std::vector<BlobComponent> components =
+      ReadComponents("check", options.blobs);
+  ScopedSearchList search_list("check", directories);
+  for (const BlobComponent& component : components) {
+    std::printf("%s %d  %s\n", component.id.c_str(),
+                static_cast<int>(component.version), component.path.c_str());
+  }
+  if (!ReportPrerequisites(options.blobs)) {
+    Fail("check", "the prerequisites of these blobs are not met");
+  }
+  std::printf("all prerequisites met\n");
+}
+
+struct InstallOptions {
+  std::string directory;
+  SearchOptions search;
+  std::vector<std::string> blobs;
+};
+
+void RunInstall(const InstallOptions& options) {
+  FilePath directory(options.directory);
+  bool is_directory = false;
+  if (directory.Exists(&is_directory) && !is_directory) {
+    Fail("install", "'" + options.directory + "' is not a directory");
+  }
+  if (!directory.EndsWithSeparator()) {
+    directory = options.directory + kPathSeparator;
+  }
+  // The target store counts as installed, as the machine-wide store does for
+  // the installer.
+  std::vector<FilePath> directories{directory};
+  std::string error;
+  if (!CollectSearchDirectories(options.search, &directories, &error)) {
+    Fail("install", error);
+  }
+  std::vector<BlobComponent> components =
+      ReadComponents("install", options.blobs);
+  ScopedSearchList search_list("install", directories);
+  if (!ReportPrerequisites(options.blobs)) {
+    Fail("install",
+         "the prerequisites of these blobs are not met; nothing was installed");
+  }
+  std::vector<FilePath> paths(options.blobs.begin(), options.blobs.end());
+  if (!InstallComponents(true, directory, paths)) {
+    Fail("install",
+         "could not install into '" + directory.text() +
+             "': the directory cannot be made, the store is locked by "
+             "another process, a payload file cannot be written, or the "
+             "index cannot be replaced; the index is unchanged");
+  }
+  for (const BlobComponent& component : components) {
+    std::printf("installed %s %d\n", component.id.c_str(),
+                static_cast<int>(component.version));
+  }
+  FilePath index_path(directory);
+  index_path.AppendFile(kIndexFileName);
+  std::printf("index: %s\n", index_path.text().c_str());
+}
+
+}  // namespace
+
+void AddComponentCommands(CLI::App& app) {
+  CLI::App* check = app.add_subcommand(
+      "check",
+      "Check the prerequisites of a set of component blobs against each other "
+      "and the installed components, as the installer does; prints every "
+      "unmet requirement and exits 1 when there is one");
+  auto check_options = std::make_shared<CheckOptions>();
+  AddSearchOptions(check, check_options->search);
+  check->add_option("BLOB", check_options->blobs, "Component blob files")
+      ->required();
+  check->callback([check_options] { RunCheck(*check_options); });
+
+  CLI::App* install = app.add_subcommand(
+      "install",
+      "Install component blobs into a components directory, as the installer "
+      "does, without any window: prerequisites, payload files under unique "
+      "names, the index, and the initialisation libraries");
+  auto install_options = std::make_shared<InstallOptions>();
+  install
+      ->add_option("--dir", install_options->directory,
+                   "Components directory (the store) to install into")
+      ->required();
+  AddSearchOptions(install, install_options->search);
+  install->add_option("BLOB", install_options->blobs, "Component blob files")
+      ->required();
+  install->callback([install_options] { RunInstall(*install_options); });
+}
 
 }  // namespace brackenfold
