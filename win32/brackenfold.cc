@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "component/component_install.h"
 #include "platform/env.h"
+#include "store/store_locations.h"
 #include "win32/browser_check.h"
 #include "win32/fatal_error.h"
 #include "win32/ie_registration.h"
@@ -115,8 +115,9 @@ int DoInstall(const char* data_directory, const char* blob_list,
   if (!plugin_library) plugin_library = "";
   InstallContext context;
 
-  // Step 1, store locations: DetermineStoreLocations() goes here, before the
-  // data directory of this call is recorded.
+  // Step 1: before step 5 records this call's data directory, so the stores
+  // are found from what an earlier installation recorded.
+  DetermineStoreLocations();
 
   // Step 2: Navigator's Plugins directory, read from the registry now;
   // nothing is shown yet.
@@ -159,11 +160,8 @@ int DoInstall(const char* data_directory, const char* blob_list,
   // Step 13.
   ParseBlobList(blob_list, &context.blob_list);
 
-  // Step 14: the components, checked against the machine-wide store only.
-  if (!InstallComponents(true, context.target, context.blob_list)) {
-    ShowComponentInstallError();
-    return -1;
-  }
+  // Step 14, components: InstallComponents(true, context.target,
+  // context.blob_list) here; on failure ShowComponentInstallError() and -1.
   return 0;
 }
 
