@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "component/component_install.h"
 #include "platform/env.h"
 #include "store/store_locations.h"
 #include "win32/browser_check.h"
@@ -160,8 +161,11 @@ int DoInstall(const char* data_directory, const char* blob_list,
   // Step 13.
   ParseBlobList(blob_list, &context.blob_list);
 
-  // Step 14, components: InstallComponents(true, context.target,
-  // context.blob_list) here; on failure ShowComponentInstallError() and -1.
+  // Step 14: the components, checked against the machine-wide store only.
+  if (!InstallComponents(true, context.target, context.blob_list)) {
+    ShowComponentInstallError();
+    return -1;
+  }
   return 0;
 }
 
