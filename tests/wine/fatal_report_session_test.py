@@ -10,8 +10,9 @@ drive C.
 import argparse
 import os
 import re
-import subprocess
 import sys
+
+from wine_session import WineSession
 
 INTRO = ("An unexpected error has occurred. Installation is unable to "
          "continue. Details on the error follow.\n\n")
@@ -31,67 +32,32 @@ def check(condition, what):
         print("FAIL: " + what)
 
 
-def unescape(text):
-    out, i = [], 0
-    table = {"\\": "\\", "|": "|", "r": "\r", "n": "\n", "t": "\t"}
-    while i < len(text):
-        if text[i] == "\\" and i + 1 < len(text):
-            out.append(table.get(text[i + 1], text[i + 1]))
-            i += 2
-        else:
-            out.append(text[i])
-            i += 1
-    return "".join(out)
-
-
-def split_fields(text):
-    """Splits a host line's payload at the '|' that are not escaped."""
-    fields, current, i = [], "", 0
-    while i < len(text):
-        if text[i] == "\\" and i + 1 < len(text):
-            current += text[i:i + 2]
-            i += 2
-            continue
-        if text[i] == "|":
-            fields.append(unescape(current))
-            current = ""
-        else:
-            current += text[i]
-        i += 1
-    fields.append(unescape(current))
-    return fields
-
-
 class Session:
+    """A WineSession whose host loads fatal_probe.dll."""
+
     def __init__(self, args):
-        self.runner = args.runner
+        self.wine = WineSession(args.runner, args.work)
         self.host = args.host
-        self.probe = "Z:" + os.path.abspath(args.probe).replace("/", "\\")
-        self.prefix = os.path.join(os.path.abspath(args.work), "prefix")
-        subprocess.run([self.runner, "--new-prefix", self.prefix], check=True)
-        self.drive_c = os.path.join(self.prefix, "drive_c")
-        self.env = dict(os.environ, BRACKENFOLD_WINEPREFIX=self.prefix)
+        self.probe = args.probe
 
     def run(self, mode, text, answers="", save_as=None):
-        cmd = [self.runner, self.host, "--timeout", "120"]
+        options = ["--timeout", "120"]
         if answers:
-            cmd += ["--answers", answers]
+            options += ["--answers", answers]
         if save_as is not None:
-            cmd += ["--save-as", save_as]
-        cmd += [self.probe, mode, text, "unused"]
-        proc = subprocess.run(cmd, env=self.env, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE)
-        lines = proc.stdout.decode("latin-1").splitlines()
-        print("$ %s %r -> %d" % (mode, text, proc.returncode))
-        for line in lines:
-            print("  " + line)
-        boxes = [split_fields(l[4:]) for l in lines if l.startswith("BOX ")]
-        dialogs = [split_fields(l[7:]) for l in lines
-                   if l.startswith("DIALOG ")]
-        return proc.returncode, lines, boxes, dialogs
+            options += ["--save-as", save_as]
+        run = self.wine.run_host(self.host, self.probe, mode, text, "unused",
+                                 *options)
+        print("$ %s %r -> %d" % (mode, text, run.returncode))
+        print(run.stdout, end="")
+        lines = run.stdout.splitlines()
+        boxes = [[b.caption, b.text, "?" if b.flags is None else
+                  "0x%x" % b.flags, b.owner, b.answer] for b in run.boxes]
+        dialogs = [[d.caption, d.owner, d.action] for d in run.dialogs]
+        return run.returncode, lines, boxes, dialogs
 
     def c(self, *parts):
-        return os.path.join(self.drive_c, *parts)
+        return self.wine.disk_path("C:\\" + "\\".join(parts))
 
 
 def report_message(box_text):
@@ -226,8 +192,10 @@ def main():
     test_directory_path_created(s)
     test_directory_path_refused(s)
     if failures:
-        print("%d check(s) failed" % len(failures))
+        print("%d check(s) failed; prefix kept in %s" %
+              (len(failures), s.wine.prefix))
         return 1
+    s.wine.close()
     print("all checks passed")
     return 0
 
