@@ -40,7 +40,8 @@ const char kUsage[] =
     "Ignore)\n"
     "  --dir PATH|cancel    Select Directory: type PATH and press OK, or "
     "Cancel\n"
-    "                       (repeatable, used in order; default: OK as shown)\n"
+    "                       (repeatable, used in order; default: OK as shown;\n"
+    "                       a dialog still open after its box takes the next)\n"
     "  --save-as PATH|cancel  Save-As dialog: file name and OK, or Cancel\n"
     "  --timeout S          give up after S seconds (NO-RESULT)\n"
     "  --max-boxes N        give up after N message boxes (50)\n";
@@ -276,6 +277,8 @@ bool IsSaveDialog(HWND window) {
          GetDlgItem(window, kSaveFileNameEdit);
 }
 
+void DriveDialog(HWND dialog, bool is_save);
+
 void AnswerMessageBox(HWND box) {
   if (++box_count > options.max_boxes) GiveUp("too many message boxes");
   std::string caption = WindowText(box);
@@ -314,6 +317,12 @@ void AnswerMessageBox(HWND box) {
   int id = ButtonId(button);
   PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+  // A box owned by the directory dialog leaves that dialog open: it takes
+  // its next --dir action once the box is gone.
+  if (owner && IsWindow(owner) &&
+      WindowText(owner) == kDirectoryDialogCaption) {
+    DriveDialog(owner, false);
+  }
 }
 
 // Dialog actions run from a short timer, once the dialog has finished its
