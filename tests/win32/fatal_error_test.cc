@@ -213,16 +213,5 @@ TEST_F(FatalErrorTest, MacroNamesTheRaisingFileRelativeToTheRepository) {
                 std::to_string(line) + "\n"));
 }
 
-TEST(FatalErrorBuildStamp, DateAndTimeHaveTheCompilerForm) {
-  const std::string date = kFatalReportBuildDate;
-  const std::string time = kFatalReportBuildTime;
-  ASSERT_EQ(11u, date.size());
-  EXPECT_EQ(' ', date[3]);
-  EXPECT_EQ(' ', date[6]);
-  ASSERT_EQ(8u, time.size());
-  EXPECT_EQ(':', time[2]);
-  EXPECT_EQ(':', time[5]);
-}
-
 }  // namespace
 }  // namespace brackenfold
