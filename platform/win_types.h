@@ -47,6 +47,7 @@ inline constexpr unsigned kYesNo = 0x4;
 inline constexpr unsigned kIconHand = 0x10;
 inline constexpr unsigned kIconQuestion = 0x20;
 inline constexpr unsigned kIconExclamation = 0x30;
+inline constexpr unsigned kDefaultButton2 = 0x100;
 inline constexpr unsigned kSystemModal = 0x1000;
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;

@@ -49,9 +49,10 @@ void FatalError(const std::string& message, const std::string& source_file,
       "your chosing. This file will be helpful if you report this issue to "
       "Vantorium. Would you like to create this file?";
 
+  // 0x114: Yes and No, No being the default button, and the stop icon.
   const int answer =
       env.ShowMessageBox(nullptr, report, kCaption,
-                         box::kYesNo | box::kIconHand | box::kSystemModal);
+                         box::kYesNo | box::kIconHand | box::kDefaultButton2);
   if (answer == box::kIdNo) EndProcess();
 
   report += "\n\nAdditional information:\n\n";

@@ -88,7 +88,7 @@ bool RegisterInternetExplorerPlugin(const std::string& library_path) {
       "continue.\n\nWould you like information on the specific problem "
       "encountered?",
       "Unable to set up Internet Explorer",
-      box::kYesNo | box::kIconHand | box::kSystemModal);
+      box::kYesNo | box::kIconHand | box::kDefaultButton2);
   if (answer == box::kIdYes) {
     env.ShowMessageBox(nullptr, detail, "Details on problem", box::kOk);
   }

@@ -82,7 +82,7 @@ TEST_F(FatalErrorTest, AnswerNoEndsWithStatusOneWithoutSaving) {
   EXPECT_EQ(nullptr, env_->boxes[0].owner);
   EXPECT_EQ(Question("Disk on fire."), env_->boxes[0].text);
   EXPECT_EQ("Vantorium Installer Error", env_->boxes[0].caption);
-  EXPECT_EQ(0x1014u, env_->boxes[0].flags);  // Yes/No, stop icon, system-modal
+  EXPECT_EQ(0x114u, env_->boxes[0].flags);  // Yes/No, stop icon, No by default
   EXPECT_TRUE(env_->save_requests.empty());
   EXPECT_EQ(1, env_->exit_status);
 }

@@ -175,7 +175,7 @@ TEST_F(IeRegistrationTest, FailureAnsweredYesShowsTheFailingStep) {
   EXPECT_EQ(nullptr, env_.boxes[0].owner);
   EXPECT_EQ(kFailureText, env_.boxes[0].text);
   EXPECT_EQ("Unable to set up Internet Explorer", env_.boxes[0].caption);
-  EXPECT_EQ(0x1014u, env_.boxes[0].flags);  // Yes/No, stop icon, system-modal
+  EXPECT_EQ(0x114u, env_.boxes[0].flags);  // Yes/No, stop icon, No by default
   EXPECT_EQ(nullptr, env_.boxes[1].owner);
   EXPECT_EQ("Unable to setup registry correctly (ie_extensions_kfvm).",
             env_.boxes[1].text);

@@ -21,7 +21,7 @@ QUESTION = ("\n\nAdditional information on this error can be written to a "
             "this issue to Vantorium. Would you like to create this file?")
 CAPTION = "Vantorium Installer Error"
 DETAILS_FILE = "vantorium_installer_error.txt"
-YES_NO_STOP_SYSTEM_MODAL = "0x1014"
+YES_NO_STOP_SYSTEM_MODAL = "0x114"
 
 failures = []
 
