@@ -8,6 +8,9 @@
 #                                      several runs) and exit
 #   BRACKENFOLD_WINEPREFIX=DIR wine-run.sh PROGRAM [ARGS...]
 #                                      run in the prefix DIR and keep it
+#   BRACKENFOLD_WINEPREFIX=DIR wine-run.sh --kill
+#                                      end every Wine process of DIR (after a
+#                                      run was killed from outside)
 #
 # A prefix is copied from a template that `wineboot -i` makes once per Wine
 # version (about 10 s) and keeps in $BRACKENFOLD_CACHE; a copy takes a second.
@@ -82,6 +85,11 @@ new_prefix() {
 if [ "${1:-}" = "--new-prefix" ]; then
   [ $# -eq 2 ] || { echo "usage: wine-run.sh --new-prefix DIR" >&2; exit 2; }
   new_prefix "$2"
+  exit 0
+fi
+if [ "${1:-}" = "--kill" ]; then
+  [ -n "${BRACKENFOLD_WINEPREFIX:-}" ] || { echo "wine-run: --kill needs BRACKENFOLD_WINEPREFIX" >&2; exit 2; }
+  WINEPREFIX=$BRACKENFOLD_WINEPREFIX "$WINESERVER" -k >/dev/null 2>&1 || true
   exit 0
 fi
 [ $# -ge 1 ] || { echo "usage: wine-run.sh PROGRAM [ARGS...]" >&2; exit 2; }

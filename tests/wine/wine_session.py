@@ -13,6 +13,7 @@ session, the test host's report parsed, registry values read back with
 import os
 import re
 import shutil
+import signal
 import subprocess
 from dataclasses import dataclass, field
 
@@ -111,10 +112,22 @@ class WineSession:
         shutil.rmtree(self.prefix, ignore_errors=True)
 
     def run(self, program, *args, timeout=300):
+        """Runs a program in this prefix; a run past timeout is ended with
+        everything it started (a Wine error box would otherwise wait for
+        ever) and raises subprocess.TimeoutExpired."""
         env = dict(os.environ, BRACKENFOLD_WINEPREFIX=self.prefix)
-        return subprocess.run([self.runner, program, *args], env=env,
-                              capture_output=True, text=True,
-                              errors="replace", timeout=timeout)
+        p = subprocess.Popen([self.runner, program, *args], env=env,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             text=True, errors="replace",
+                             start_new_session=True)
+        try:
+            out, err = p.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(p.pid, signal.SIGKILL)
+            p.communicate()
+            subprocess.run([self.runner, "--kill"], env=env)
+            raise
+        return subprocess.CompletedProcess(p.args, p.returncode, out, err)
 
     def run_host(self, host, dll, data_dir, blob_list, library, *options,
                  timeout=300):
