@@ -31,13 +31,11 @@ void ReadSearchList(const std::string& list_file,
   std::FILE* stream = std::fopen(list_file.c_str(), "r");
   if (!stream) return;
   std::string line;
-  for (;;) {
-    const bool ended = ReadLine(stream, line);
+  // Only lines with a line end count; a blank one adds the empty path, whose
+  // index is compindx.dat in the current directory.
+  while (ReadLine(stream, line)) {
     Trim(line);
-    // A blank line names no directory (an empty path would be the current
-    // directory), and the last line counts without its line end too.
-    if (!line.empty()) directories->emplace_back(line);
-    if (!ended) break;
+    directories->emplace_back(line);
   }
   std::fclose(stream);
 }

@@ -142,15 +142,15 @@ TEST_F(InstalledComponentsTest, SearchListNamesDirectoriesOneALine) {
   Store("parent", Entry("PARENT", 4));
   const std::string list = dir_ / "ComponentSearch.txt";
   // An existing directory without its trailing separator; a name that does
-  // not exist (taken as a file in its parent); blank lines; CR LF line ends;
-  // a last line without its line end.
+  // not exist (taken as a file in its parent); blank lines (each an empty
+  // path); CR LF line ends; a last line without its line end (not used).
   WriteWholeFile(list, "  " + dir_ / "listed" + "\t\r\n\r\n   \n" +
                            dir_ / "parent/nothing-here" + "\n" + dir_ / "last");
   SetSearchListFile(list);
   RegisterMissingStore(kSystemStoreName);
   EXPECT_EQ(Texts(SearchDirectories(true)),
-            (std::vector<std::string>{
-                dir_ / "listed", dir_ / "parent/nothing-here", dir_ / "last"}));
+            (std::vector<std::string>{dir_ / "listed", "", "",
+                                      dir_ / "parent/nothing-here"}));
   InstalledComponents table;
   SearchInstalledComponents(table, true);
   EXPECT_EQ(table, (InstalledComponents{{"LISTED", 3}, {"PARENT", 4}}));
@@ -161,8 +161,8 @@ TEST_F(InstalledComponentsTest, MissingOrUnnamedSearchListAddsNothing) {
   EXPECT_TRUE(SearchDirectories(false).empty());
   SetSearchListFile("");
   EXPECT_TRUE(SearchDirectories(false).empty());
-  WriteWholeFile(dir_ / "blank.txt", "\n\n  \n");
-  SetSearchListFile(dir_ / "blank.txt");
+  WriteWholeFile(dir_ / "unended.txt", "no line end");
+  SetSearchListFile(dir_ / "unended.txt");
   EXPECT_TRUE(SearchDirectories(false).empty());
 }
 
