@@ -42,8 +42,10 @@ if [ -z "$WINESERVER" ]; then
 fi
 
 export WINEDEBUG=${WINEDEBUG:--all}
-# No Mono or Gecko installers: nothing here needs .NET or HTML.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# No Mono or Gecko installers: nothing here needs .NET or HTML. No winedbg:
+# a crashing program then just ends with an error status, where the debugger
+# would wait for a user that Xvfb does not have.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}
 export WINELOADER=$WINE WINESERVER
 unset DISPLAY
 
