@@ -3,12 +3,12 @@
 its main window (or not), calls Wise_DoInstall, and answers what appears; the
 tests then look at the prefix's disk and registry.
 
-The components stage is not wired into the sequence yet: until it is, an
-installation that gets past the Internet Explorer step returns 0 right after
-the blob list is read, so these sessions pass an empty blob list.
+Sessions that should succeed install one small component, made once per run
+with make_test_blob.exe.
 
 usage: install_session_test.py --runner wine-run.sh --host install_host.exe
                                --dll Brackenfold.dll --work DIR
+                               --make-blob make_test_blob.exe
 """
 import argparse
 import filecmp
@@ -24,6 +24,19 @@ PLAYER_KEY = r"HKLM\SOFTWARE\Vantorium\Vantorium Player"
 
 
 class InstallSession(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        blobs = os.path.join(ARGS.work, "blobs")
+        session = WineSession(ARGS.runner, blobs)
+        try:
+            cls.blob = os.path.join(blobs, "viewer.blob")
+            p = session.run(ARGS.make_blob, windows_path(cls.blob), "viewer",
+                            "3", "viewer.dat=viewer data")
+            if p.returncode != 0 or not os.path.isfile(cls.blob):
+                raise RuntimeError(f"make_test_blob failed: {p.stdout}{p.stderr}")
+        finally:
+            session.close()
+
     def setUp(self):
         self.session = WineSession(ARGS.runner,
                                    os.path.join(ARGS.work, self.id().split(".")[-1]))
@@ -32,9 +45,16 @@ class InstallSession(unittest.TestCase):
     def tearDown(self):
         self.session.close()
 
-    def install(self, data_dir, *options, blob_list=""):
+    def install(self, data_dir, *options, blob_list=None):
+        if blob_list is None:
+            blob_list = windows_path(self.blob)
         return self.session.run_host(ARGS.host, ARGS.dll, data_dir, blob_list,
                                      self.library, *options)
+
+    def index_text(self, data_dir):
+        path = self.session.disk_path(data_dir + r"\components\compindx.dat")
+        with open(path, "rb") as f:
+            return f.read().decode("latin-1")
 
     def test_plain_install_records_and_fills_the_data_directory(self):
         # The host shows its window at once; nothing asks the user anything.
@@ -47,7 +67,20 @@ class InstallSession(unittest.TestCase):
         # library is in it as NPAXVnt.dll, byte for byte; components is there.
         plugin = self.session.disk_path(data_dir + r"\NPAXVnt.dll")
         self.assertTrue(filecmp.cmp(plugin, ARGS.dll, shallow=False))
-        self.assertTrue(os.path.isdir(self.session.disk_path(data_dir + r"\components")))
+        self.assertIn("VIEWER", self.index_text(data_dir))
+        self.assertEqual(self.session.reg_value(PLAYER_KEY, "SystemDataPath"), data_dir)
+
+    def test_failed_components_show_one_error_and_keep_the_rest(self):
+        # The blob list names a file that is not there: the user sees one
+        # "Error" box without owner; what came before stays on disk.
+        data_dir = r"C:\Vantorium\Failed"
+        run = self.install(data_dir, "--timeout", "120",
+                           blob_list=r"C:\nowhere\missing.blob")
+        self.assertEqual(run.result, -1, run.describe())
+        self.assertEqual([(b.caption, b.text, b.flags, b.owner) for b in run.boxes],
+                         [("Error", "Fatal error during install.  Could not "
+                           "install component files.", 0, "none")])
+        self.assertTrue(os.path.isfile(self.session.disk_path(data_dir + r"\NPAXVnt.dll")))
         self.assertEqual(self.session.reg_value(PLAYER_KEY, "SystemDataPath"), data_dir)
 
     def test_data_directory_is_recorded_exactly_as_passed(self):
@@ -64,7 +97,7 @@ class InstallSession(unittest.TestCase):
                            "--timeout", "120")
         self.assertEqual(run.windows, [("GLBSInstall", "Vantorium 3D Player")])
         self.assertEqual(run.result, 0, run.describe())
-        self.assertTrue(os.path.isdir(self.session.disk_path(r"C:\Vantorium\Late\components")))
+        self.assertIn("VIEWER", self.index_text(r"C:\Vantorium\Late"))
 
     def test_host_window_is_found_among_look_alikes(self):
         # Windows that match in title only or class only come first.
@@ -91,7 +124,7 @@ class InstallSession(unittest.TestCase):
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    for name in ("--runner", "--host", "--dll", "--work"):
+    for name in ("--runner", "--host", "--dll", "--work", "--make-blob"):
         parser.add_argument(name, required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0], "-v", *rest])
