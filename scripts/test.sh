@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Builds and tests everything, as CI does:
+#   1. installs what is missing (scripts/install-deps.sh);
+#   2. native build with GCC, and its tests (CTest label native);
+#   3. native build with Clang (build only: same sources, another compiler's
+#      warnings);
+#   4. x86_64 MinGW build, and its tests under Wine (CTest label wine);
+#   5. i686 MinGW build of Brackenfold.dll, the product, and the check of its
+#      export and import tables.
+# Prints a summary; the exit status is 0 only when every step passed.
+# Environment: JOBS (parallel build jobs, default: number of cores),
+# BRACKENFOLD_BUILD (build root, default build/test).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+JOBS=${JOBS:-$(nproc)}
+ROOT=${BRACKENFOLD_BUILD:-build/test}
+LOGS=$ROOT/logs
+mkdir -p "$LOGS"
+
+summary=()
+failed=0
+# step NAME COMMAND...: runs the command, its output into a log, and records
+# the outcome.
+step() {
+  local name=$1 log="$LOGS/$(echo "$1" | tr -c 'A-Za-z0-9\n' '-').log" start=$SECONDS
+  shift
+  echo "=== $name"
+  if "$@" >"$log" 2>&1; then
+    summary+=("PASS  $name ($((SECONDS - start)) s)")
+  else
+    summary+=("FAIL  $name ($((SECONDS - start)) s, log: $log)")
+    failed=1
+    tail -n 40 "$log"
+  fi
+}
+
+configure() {  # configure DIR [CMAKE ARGS...]
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+}
+
+native_gcc() {
+  configure "$ROOT/native-gcc" -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ &&
+    cmake --build "$ROOT/native-gcc" -j"$JOBS"
+}
+native_clang() {
+  configure "$ROOT/native-clang" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ &&
+    cmake --build "$ROOT/native-clang" -j"$JOBS"
+}
+mingw64() {
+  configure "$ROOT/mingw-x86_64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake &&
+    cmake --build "$ROOT/mingw-x86_64" -j"$JOBS"
+}
+mingw32() {
+  configure "$ROOT/mingw-i686" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake &&
+    cmake --build "$ROOT/mingw-i686" --target Brackenfold -j"$JOBS"
+}
+
+step "install dependencies" bash scripts/install-deps.sh
+if [ $failed -ne 0 ]; then
+  echo "test: dependencies could not be installed; nothing else was tried" >&2
+  exit 1
+fi
+step "native build (GCC)" native_gcc
+step "native tests" ctest --test-dir "$ROOT/native-gcc" -j"$JOBS" --output-on-failure
+step "native build (Clang)" native_clang
+step "x86_64 MinGW build" mingw64
+step "Wine tests (x86_64)" ctest --test-dir "$ROOT/mingw-x86_64" -j"$JOBS" --output-on-failure
+step "i686 MinGW build of Brackenfold.dll" mingw32
+step "i686 export and import tables" ctest --test-dir "$ROOT/mingw-i686" -R '^dll_tables$' --output-on-failure
+
+echo
+echo "=== Summary"
+printf '%s\n' "${summary[@]}"
+if [ $failed -ne 0 ]; then
+  echo "test: FAILED"
+  exit 1
+fi
+echo "test: all passed"
