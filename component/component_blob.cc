@@ -12,6 +12,7 @@ namespace {
 
 constexpr const char kDescriptorPrefix[] = "component/";
 constexpr std::size_t kDescriptorPrefixLength = sizeof(kDescriptorPrefix) - 1;
+constexpr std::size_t kPayloadWriteBuffer = 64 * 1024;
 
 constexpr const char kVersionFile[] = "component/version";
 constexpr const char kIdFile[] = "component/id";
@@ -229,6 +230,8 @@ bool ComponentBlob::Install(FilePath directory, FileMap& files,
   base.AppendFile("");
   const std::string base_text = base.PathText();
 
+  // Declared before the streams that use it, so it outlives each of them.
+  std::unique_ptr<char[]> write_buffer(new char[kPayloadWriteBuffer]);
   for (const std::string& name : payload_names) {
     std::size_t dot = name.rfind('.');
     std::string prefix = name;
@@ -256,6 +259,8 @@ bool ComponentBlob::Install(FilePath directory, FileMap& files,
       target.RemoveFile();
       return false;
     }
+    // Extraction delivers 8192-byte pieces; gather them into fewer writes.
+    std::setvbuf(stream.get(), write_buffer.get(), _IOFBF, kPayloadWriteBuffer);
     bool written = reader_.ExtractFork(FileSink, stream.get(), name, kMainFork);
     if (std::fclose(stream.release()) != 0) written = false;
     if (!written) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "component/component_blob.h"
 #include "component/prerequisite_check.h"
@@ -38,7 +39,7 @@ bool ReadIndexEntries(const FilePath& index_path,
 bool InstallBlob(const FilePath& blob_file, const FilePath& directory,
                  std::vector<IndexEntry>* entries,
                  std::vector<InitialisationJob>* jobs) {
-  UniqueFile stream(OpenBlobFile(blob_file));
+  BlobFile stream(blob_file);
   if (!stream) return false;
   ComponentBlob blob(StdioBlobStream(stream.get()));
   if (!blob.Init(false)) return false;
@@ -105,6 +106,12 @@ bool InstallComponents(bool machine_store_only, FilePath components_directory,
   if (!CheckPrerequisites(nullptr, machine_store_only, blob_files)) {
     return false;
   }
+  return InstallCheckedComponents(std::move(components_directory),
+                                  std::move(blob_files));
+}
+
+bool InstallCheckedComponents(FilePath components_directory,
+                              std::vector<FilePath> blob_files) {
   if (!components_directory.MakeDirectory()) return false;
   FilePath index_path(components_directory);
   index_path.AppendFile(kIndexFileName);

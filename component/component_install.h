@@ -28,6 +28,11 @@ struct InitialisationJob {
 bool InstallComponents(bool machine_store_only, FilePath components_directory,
                        std::vector<FilePath> blob_files);
 
+// InstallComponents after its prerequisite check: for a caller that has just
+// checked the set itself (opening every blob once) and reports the outcome.
+bool InstallCheckedComponents(FilePath components_directory,
+                              std::vector<FilePath> blob_files);
+
 // Writes entries as the whole index at index_path: into a temporary file
 // beside it, flushed to disk, then moved over the old index. On failure the
 // old index is untouched and the temporary file is removed.

@@ -9,9 +9,7 @@
 namespace brackenfold {
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
+constexpr std::size_t kBlobStreamBuffer = 64 * 1024;
 
 }  // namespace
 
@@ -22,10 +20,21 @@ std::FILE* OpenBlobFile(const FilePath& blob_file) {
   return CurrentEnv().OpenStreamDenyWrite(blob_file.text(), "rb");
 }
 
+BlobFile::BlobFile(const FilePath& blob_file)
+    : buffer_(new char[kBlobStreamBuffer]), stream_(OpenBlobFile(blob_file)) {
+  if (stream_ != nullptr) {
+    std::setvbuf(stream_, buffer_.get(), _IOFBF, kBlobStreamBuffer);
+  }
+}
+
+BlobFile::~BlobFile() {
+  if (stream_ != nullptr) std::fclose(stream_);
+}
+
 bool ReadBlobRequirements(const InstalledComponents& installed,
                           const FilePath& blob_file, std::string* id,
                           std::int32_t* version, RequiredVersions& required) {
-  std::unique_ptr<std::FILE, FileCloser> stream(OpenBlobFile(blob_file));
+  BlobFile stream(blob_file);
   if (!stream) return false;
   std::vector<Prerequisite> prerequisites;
   {
@@ -35,6 +44,13 @@ bool ReadBlobRequirements(const InstalledComponents& installed,
     *version = blob.GetVersion();
     prerequisites = blob.GetPrerequisites();
   }
+  MergeRequirements(installed, prerequisites, required);
+  return true;
+}
+
+void MergeRequirements(const InstalledComponents& installed,
+                       const std::vector<Prerequisite>& prerequisites,
+                       RequiredVersions& required) {
   for (const Prerequisite& prerequisite : prerequisites) {
     bool counts = prerequisite.required ||
                   InstalledVersion(installed, prerequisite.id) != 0;
@@ -45,7 +61,6 @@ bool ReadBlobRequirements(const InstalledComponents& installed,
       it->second = prerequisite.version;
     }
   }
-  return true;
 }
 
 bool CheckRequirements(const InstalledComponents& installed,

@@ -7,10 +7,13 @@
 #define BRACKENFOLD_COMPONENT_PREREQUISITE_CHECK_H_
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "component/component_blob.h"
 #include "store/file_path.h"
 #include "store/installed_components.h"
 
@@ -42,6 +45,12 @@ bool ReadBlobRequirements(const InstalledComponents& installed,
                           const FilePath& blob_file, std::string* id,
                           std::int32_t* version, RequiredVersions& required);
 
+// Merges one blob's prerequisites into required: a prerequisite counts when
+// it is required or its component is installed; the highest version wins.
+void MergeRequirements(const InstalledComponents& installed,
+                       const std::vector<Prerequisite>& prerequisites,
+                       RequiredVersions& required);
+
 bool CheckRequirements(const InstalledComponents& installed,
                        const AvailableVersions& available,
                        const RequiredVersions& required,
@@ -50,6 +59,25 @@ bool CheckRequirements(const InstalledComponents& installed,
 // Opens a blob file for reading so that nobody can write it meanwhile; null
 // for the empty path or when it cannot be opened. The caller closes it.
 std::FILE* OpenBlobFile(const FilePath& blob_file);
+
+// A blob file opened by OpenBlobFile, with a stdio buffer of 64 KiB of its
+// own: the digest and the extraction read the blob whole in pieces of 1024
+// and 8192 bytes, and the larger buffer turns them into far fewer system
+// calls. Closes the stream when it goes; get() is null when it did not open.
+class BlobFile {
+ public:
+  explicit BlobFile(const FilePath& blob_file);
+  ~BlobFile();
+  BlobFile(const BlobFile&) = delete;
+  BlobFile& operator=(const BlobFile&) = delete;
+
+  std::FILE* get() const { return stream_; }
+  explicit operator bool() const { return stream_ != nullptr; }
+
+ private:
+  std::unique_ptr<char[]> buffer_;
+  std::FILE* stream_;
+};
 
 }  // namespace brackenfold
 

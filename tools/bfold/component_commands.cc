@@ -26,10 +26,6 @@ namespace {
   throw CLI::RuntimeError(code);
 }
 
-struct FileCloser {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-
 // Points the installed-component search at the given directories, through a
 // search list file of its own in the temporary directory, for as long as it
 // lives.
@@ -79,18 +75,25 @@ struct BlobComponent {
 };
 
 // Opens and verifies every blob, as the installer will; a blob that fails
-// is named (after ComponentBlob::Init's own line) and ends the command.
+// is named (after ComponentBlob::Init's own line) and ends the command. With
+// installed and required given, it also merges each blob's counted
+// prerequisites into required, as the prerequisite check does.
 std::vector<BlobComponent> ReadComponents(
-    const char* command, const std::vector<std::string>& blob_files) {
+    const char* command, const std::vector<std::string>& blob_files,
+    const InstalledComponents* installed = nullptr,
+    RequiredVersions* required = nullptr) {
   std::vector<BlobComponent> components;
   for (const std::string& path : blob_files) {
-    std::unique_ptr<std::FILE, FileCloser> stream(OpenBlobFile(path));
+    BlobFile stream(path);
     if (!stream) Fail(command, "cannot open blob '" + path + "'");
     ComponentBlob blob(StdioBlobStream(stream.get()));
     if (!blob.Init(false)) {
       Fail(command, "'" + path +
                         "' is not a component blob signed with the built-in "
                         "key, or its descriptor cannot be read");
+    }
+    if (installed != nullptr && required != nullptr) {
+      MergeRequirements(*installed, blob.GetPrerequisites(), *required);
     }
     components.push_back(BlobComponent{path, blob.GetId(), blob.GetVersion()});
   }
@@ -156,15 +159,30 @@ void RunInstall(const InstallOptions& options) {
   if (!CollectSearchDirectories(options.search, &directories, &error)) {
     Fail("install", error);
   }
-  std::vector<BlobComponent> components =
-      ReadComponents("install", options.blobs);
   ScopedSearchList search_list("install", directories);
-  if (!ReportPrerequisites(options.blobs)) {
+  // This pass over the blobs is the installation's prerequisite check, so
+  // each blob is opened and its signature checked twice in all, as the
+  // installer does: here, and when its files are written.
+  InstalledComponents installed;
+  SearchInstalledComponents(installed, true);
+  RequiredVersions required;
+  std::vector<BlobComponent> components =
+      ReadComponents("install", options.blobs, &installed, &required);
+  AvailableVersions available;
+  for (const BlobComponent& component : components) {
+    available.emplace(component.id, component.version);
+  }
+  std::vector<UnmetRequirement> unmet;
+  if (!CheckRequirements(installed, available, required, &unmet)) {
+    for (const UnmetRequirement& requirement : unmet) {
+      std::printf("unmet: %s version %d or later\n", requirement.id.c_str(),
+                  static_cast<int>(requirement.version));
+    }
     Fail("install",
          "the prerequisites of these blobs are not met; nothing was installed");
   }
   std::vector<FilePath> paths(options.blobs.begin(), options.blobs.end());
-  if (!InstallComponents(true, directory, paths)) {
+  if (!InstallCheckedComponents(directory, paths)) {
     Fail("install",
          "could not install into '" + directory.text() +
              "': the directory cannot be made, the store is locked by "
