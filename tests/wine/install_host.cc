@@ -379,10 +379,12 @@ LRESULT CALLBACK CbtHook(int code, WPARAM wparam, LPARAM lparam) {
     GetClassNameA(window, class_name, sizeof class_name);
     if (std::strcmp(class_name, "#32770") == 0 && !handled.count(window)) {
       handled.insert(window);
-      if (IsMessageBox(window)) {
-        AnswerMessageBox(window);
-      } else if (WindowText(window) == kDirectoryDialogCaption) {
+      // The directory dialog is named first: its "Drive:" label has the id
+      // -1 (0xFFFF) that otherwise marks a message box's text.
+      if (WindowText(window) == kDirectoryDialogCaption) {
         DriveDialog(window, false);
+      } else if (IsMessageBox(window)) {
+        AnswerMessageBox(window);
       } else if (IsSaveDialog(window)) {
         DriveDialog(window, true);
       } else {

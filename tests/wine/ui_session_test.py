@@ -5,8 +5,12 @@ window (and, where a test says so, windows that look like browsers), answers
 the boxes from a script and types into the "Select Directory" dialog; the tests
 then look at the boxes seen, the result, and the prefix's disk.
 
+Every installation carries one small component (made once per run with
+make_test_blob.exe), so a session that goes through ends with 0.
+
 usage: ui_session_test.py --runner wine-run.sh --host install_host.exe
                           --dll Brackenfold.dll --work DIR
+                          --make-blob make_test_blob.exe
 """
 import argparse
 import filecmp
@@ -51,6 +55,19 @@ CONFIRM_FLAGS = 0x24   # MB_YESNO | MB_ICONQUESTION
 
 
 class UiSession(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        blobs = os.path.join(ARGS.work, "blobs")
+        session = WineSession(ARGS.runner, blobs)
+        try:
+            cls.blob = os.path.join(blobs, "viewer.blob")
+            p = session.run(ARGS.make_blob, windows_path(cls.blob), "viewer",
+                            "3", "viewer.dat=viewer data")
+            if p.returncode != 0 or not os.path.isfile(cls.blob):
+                raise RuntimeError(f"make_test_blob failed: {p.stdout}{p.stderr}")
+        finally:
+            session.close()
+
     def setUp(self):
         self.session = WineSession(ARGS.runner,
                                    os.path.join(ARGS.work, self.id().split(".")[-1]))
@@ -60,8 +77,9 @@ class UiSession(unittest.TestCase):
         self.session.close()
 
     def install(self, data_dir, *options):
-        return self.session.run_host(ARGS.host, ARGS.dll, data_dir, "",
-                                     self.library, "--timeout", "120", *options)
+        return self.session.run_host(ARGS.host, ARGS.dll, data_dir,
+                                     windows_path(self.blob), self.library,
+                                     "--timeout", "120", *options)
 
     def reg_add(self, key, value_type, data):
         p = self.session.run("reg", "add", key, "/v", VALUE, "/t", value_type,
@@ -204,7 +222,7 @@ class UiSession(unittest.TestCase):
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    for name in ("--runner", "--host", "--dll", "--work"):
+    for name in ("--runner", "--host", "--dll", "--work", "--make-blob"):
         parser.add_argument(name, required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0], "-v", *rest])
