@@ -2,6 +2,7 @@
 
 #include <cryptopp/asn.h>
 #include <cryptopp/integer.h>
+#include <cryptopp/modarith.h>
 #include <cryptopp/queue.h>
 #include <cryptopp/sha.h>
 
@@ -58,8 +59,10 @@ bool VerifyBlobSignature(const unsigned char* digest, std::size_t digest_length,
     CryptoPP::Integer r(signature, q_length);
     CryptoPP::Integer s(signature + q_length, q_length);
     if (r.IsZero()) return false;
+    // g^s * y^r mod p as one simultaneous exponentiation (in Montgomery
+    // form, p being odd): about half the work of two separate ones.
     CryptoPP::Integer x =
-        a_times_b_mod_c(a_exp_b_mod_c(g, s, p), a_exp_b_mod_c(y, r, p), p);
+        CryptoPP::ModularArithmetic(p).CascadeExponentiate(g, s, y, r);
     return r == (x + m) % q;
   } catch (const CryptoPP::Exception&) {
     // A key that does not decode verifies nothing.
