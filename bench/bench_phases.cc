@@ -1,0 +1,134 @@
+// bench_phases STORE BLOB...: installs the blobs into STORE as bfold install
+// does (the store itself is searched for installed components), calling the
+// same steps as InstallComponents one by one with a clock around each, and
+// prints where the time went:
+//   signature  both opens of every blob: file open, digest, signature check
+//              and descriptor reads (prerequisite check, then installation)
+//   index      installed-component search, lock, index read and rewrite
+//   files      unique names and payload extraction into the store
+// as one line "phases blobs=N signature=S index=S files=S other=S total=S"
+// (seconds). Exit status 0, or 1 when a step fails.
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "component/component_blob.h"
+#include "component/component_install.h"
+#include "component/prerequisite_check.h"
+#include "store/index_file.h"
+#include "store/installed_components.h"
+#include "store/store_lock.h"
+
+namespace {
+
+using namespace brackenfold;  // NOLINT: a benchmark driver of the library
+using Clock = std::chrono::steady_clock;
+
+struct FileCloser {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+int Fail(const char* step) {
+  std::fprintf(stderr, "bench_phases: %s failed\n", step);
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: bench_phases STORE BLOB...\n");
+    return 2;
+  }
+  const std::string store_text = std::string(argv[1]) + "/";
+  const FilePath store(store_text);
+  std::vector<FilePath> blobs(argv + 2, argv + argc);
+  Clock::duration signature{}, index{}, files{};
+  const Clock::time_point start = Clock::now();
+
+  // The store counts as installed, as bfold install arranges it.
+  const std::string list = std::string(argv[1]) + ".search";
+  {
+    UniqueFile stream(std::fopen(list.c_str(), "wb"));
+    if (!stream) return Fail("search list");
+    std::fprintf(stream.get(), "%s\n", store_text.c_str());
+  }
+  SetSearchListFile(list);
+
+  // Prerequisite check: the search, then one open of every blob.
+  Clock::time_point t = Clock::now();
+  InstalledComponents installed;
+  SearchInstalledComponents(installed, true);
+  index += Clock::now() - t;
+  t = Clock::now();
+  AvailableVersions available;
+  RequiredVersions required;
+  for (const FilePath& blob : blobs) {
+    std::string id;
+    std::int32_t version = 0;
+    if (!ReadBlobRequirements(installed, blob, &id, &version, required)) {
+      return Fail("prerequisite check");
+    }
+    available.emplace(id, version);
+  }
+  if (!CheckRequirements(installed, available, required, nullptr)) {
+    return Fail("prerequisites");
+  }
+  signature += Clock::now() - t;
+
+  // Installation: lock, index read, every blob opened again and installed.
+  if (!store.MakeDirectory()) return Fail("store directory");
+  t = Clock::now();
+  FilePath index_path(store);
+  index_path.AppendFile(kIndexFileName);
+  StoreLockGuard lock(AcquireStoreLock(index_path, kInstallLockTimeoutMs));
+  if (!lock.held()) return Fail("store lock");
+  std::vector<IndexEntry> entries;
+  if (index_path.Exists()) {
+    IndexReader reader;
+    if (!reader.Open(index_path)) return Fail("index read");
+    IndexEntry entry;
+    while (reader.ReadEntry(&entry.id, &entry.version, &entry.files)) {
+      entries.push_back(entry);
+    }
+  }
+  index += Clock::now() - t;
+  for (const FilePath& blob_file : blobs) {
+    t = Clock::now();
+    UniqueFile stream(OpenBlobFile(blob_file));
+    if (!stream) return Fail("blob open");
+    ComponentBlob blob(StdioBlobStream(stream.get()));
+    if (!blob.Init(false)) return Fail("blob init");
+    IndexEntry entry;
+    entry.id = blob.GetId();
+    entry.version = blob.GetVersion();
+    std::string init_library;
+    signature += Clock::now() - t;
+    t = Clock::now();
+    if (!blob.Install(store, entry.files, init_library)) {
+      return Fail("blob install");
+    }
+    entries.push_back(std::move(entry));
+    files += Clock::now() - t;
+  }
+  t = Clock::now();
+  if (!ReplaceIndexFile(index_path, entries)) return Fail("index rewrite");
+  lock.Release();
+  index += Clock::now() - t;
+  std::remove(list.c_str());
+
+  const Clock::duration total = Clock::now() - start;
+  std::printf(
+      "phases blobs=%zu signature=%.6f index=%.6f files=%.6f other=%.6f "
+      "total=%.6f\n",
+      blobs.size(), Seconds(signature), Seconds(index), Seconds(files),
+      Seconds(total - signature - index - files), Seconds(total));
+  return 0;
+}
