@@ -175,10 +175,12 @@ def main():
 
     # 3. index scaling
     w("## 3. Index scaling: one component into a store of N entries\n")
-    w("| entries | `bfold install` median | per entry (over the empty "
-      "store) | in-process read + replace | per entry |")
-    w("|---:|---:|---:|---:|---:|")
+    w("| entries | `bfold install` wall | per entry, wall (over the empty "
+      "store) | per entry, CPU | peak RSS | in-process read + replace | "
+      "per entry |")
+    w("|---:|---:|---:|---:|---:|---:|---:|")
     base = wall(runs, "index 0")
+    base_cpu = cpu(runs, "index 0")
     scaling = []
     for label in sorted((l for l in runs if l.startswith("index ")),
                         key=lambda l: int(l.split()[1])):
@@ -190,8 +192,11 @@ def main():
         if b:
             inproc = fmt_s(b["real_time"] / 1000.0)  # ms unit
             per_inproc = f"{b['per_entry'] * 1e6:.2f} µs"
+        per_cpu = (cpu(runs, label) - base_cpu) / n * 1e6 if n else 0
         w(f"| {n} | {fmt_s(t)} | "
-          f"{'—' if not n else f'{per:.2f} µs'} | {inproc} | {per_inproc} |")
+          f"{'—' if not n else f'{per:.2f} µs'} | "
+          f"{'—' if not n else f'{per_cpu:.2f} µs'} | "
+          f"{rss_mib(runs, label):.1f} MiB | {inproc} | {per_inproc} |")
         if n:
             scaling.append((n, per, b["per_entry"] * 1e6 if b else per))
     w("")
@@ -252,7 +257,7 @@ def main():
 
 
 GNUPLOT = r"""
-set terminal pngcairo size 900,480 font ",10"
+set terminal pngcairo size 900,480 font ",10" noenhanced
 set datafile separator whitespace
 set style fill solid 0.8 border -1
 set grid ytics

@@ -203,9 +203,20 @@ log "5. micro benchmarks (Google Benchmark)"
 if [[ $PROFILE == 1 ]]; then
   log "profiles (perf)"
   fresh "$OUT"
-  perf record -q -g -o "$WORK/perf.data" "$BFOLD" install --dir "$OUT/store" "$BLOB" >/dev/null 2>&1
-  perf report -i "$WORK/perf.data" --stdio --no-children --percent-limit 1 \
-    2>/dev/null | grep -v '^$' | head -120 >"$RESULTS/profile-install.txt"
+  perf_top() {  # NAME COMMAND...: the hottest symbols of one run
+    local name=$1
+    shift
+    fresh "$OUT"
+    perf record -q -o "$WORK/perf.data" "$@" >/dev/null 2>&1
+    { perf report -i "$WORK/perf.data" --stdio --sort dso 2>/dev/null
+      perf report -i "$WORK/perf.data" --stdio --sort dso,sym --percent-limit 0.8 2>/dev/null
+    } | grep '%' >"$RESULTS/profile-$name.txt"
+  }
+  perf_top install "$BFOLD" install --dir "$OUT/store" "$BLOB"
+  mkdir -p "$WORK/small"
+  "$B/bench_inputs" blobs "$WORK/small" "$SMALL_COUNT" 4096 "$KEY"
+  perf_top small "$BFOLD" install --dir "$OUT/store" "$WORK"/small/*.blob
+  rm -rf "$WORK/small" "$OUT"
 fi
 
 echo "load_end $(cut -d' ' -f1-3 /proc/loadavg)" >>"$RESULTS/meta.txt"
