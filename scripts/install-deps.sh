@@ -12,6 +12,7 @@ PKGS=(cmake make g++ clang lld llvm zlib1g-dev libcrypto++-dev libgtest-dev libg
       libbenchmark-dev libcli11-dev dpkg-dev
       g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
       libz-mingw-w64-dev wine wine64 xvfb xauth clang-format clang-tidy cppcheck
+      libclang-rt-14-dev
       python3)
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
