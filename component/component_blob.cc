@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "blob/fork_sink.h"
+#include "store/index_file.h"
 #include "store/text.h"
 
 namespace brackenfold {
@@ -217,12 +218,18 @@ std::vector<std::string> ComponentBlob::PayloadNames() const {
 bool ComponentBlob::Install(FilePath directory, FileMap& files,
                             std::string& init_library) {
   const std::vector<std::string> payload_names = PayloadNames();
-  for (const std::string& name : payload_names) {
-    if (!IsSafePayloadName(name)) return false;
-  }
-  if (!directory.MakeDirectory()) return false;
   ExposeMap expose;
   ReadExposeMap(expose);
+  // Refused before anything is written: names that would escape the
+  // directory, and names the index cannot record as they are.
+  for (const std::string& name : payload_names) {
+    if (!IsSafePayloadName(name)) return false;
+    auto exposed = expose.find(name);
+    IndexEntry trial;
+    trial.files[exposed == expose.end() ? name : exposed->second] = name;
+    if (!IndexEntryRoundTrips(trial)) return false;
+  }
+  if (!directory.MakeDirectory()) return false;
 
   // Stored names are recorded relative to the directory, so a payload name
   // with a "/" keeps its subdirectory whatever the platform's separator.

@@ -303,6 +303,18 @@ TEST_F(InstallTest, UnsafePayloadNameFailsBeforeWritingTheBlob) {
   }
 }
 
+TEST_F(InstallTest, PayloadTheIndexCannotRecordFailsBeforeWritingTheBlob) {
+  // A CR would end the index line early, a ";" would split the pair, and
+  // outer blanks would be trimmed away when it is read back.
+  for (const char* name : {"line\rend.txt", "semi;colon.txt", " blank.txt"}) {
+    std::string blob =
+        SimpleBlob("odd.blob", "ODD", 1, {{"a.txt", "a"}, {name, "odd"}});
+    ASSERT_FALSE(Install({blob})) << name;
+    EXPECT_FALSE(PathExists(Stored("a3C000000.txt"))) << name;
+    EXPECT_FALSE(PathExists(Stored(kIndexFileName))) << name;
+  }
+}
+
 // Fails the chosen step of the index replacement.
 class IndexFailureEnv : public FakeEnv {
  public:

@@ -1,6 +1,8 @@
 // bfold: the component publisher's tool. Makes keys, packs and signs blobs,
 // verifies, lists and extracts them, shows stores, and installs silently.
 #include <cstdio>
+#include <exception>
+#include <new>
 
 #include "tools/bfold/commands.h"
 
@@ -13,6 +15,9 @@ int main(int argc, char** argv) {
   brackenfold::AddComponentCommands(app);
   try {
     app.parse(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "bfold: out of memory\n");
+    return brackenfold::kExitFailed;
   } catch (const CLI::ParseError& e) {
     int code = app.exit(e);
     // CLI11 reports usage errors with its own codes; bfold's is 2.
@@ -21,6 +26,9 @@ int main(int argc, char** argv) {
     }
     if (dynamic_cast<const CLI::RuntimeError*>(&e) != nullptr) return code;
     return brackenfold::kExitUsage;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bfold: %s\n", e.what());
+    return brackenfold::kExitFailed;
   }
   return brackenfold::kExitOk;
 }
