@@ -146,7 +146,9 @@ TEST_F(CrashSafetyTest, BfoldInstallKilledAtRandomMomentsLeavesOldOrNewIndex) {
     bool became_new = false;
     ExpectOldOrNew(store_, old_text, id, payload, &became_new);
     if (HasFatalFailure()) return;
-    if (status == 0) EXPECT_TRUE(became_new) << "a finished run lost its entry";
+    if (status == 0) {
+      EXPECT_TRUE(became_new) << "a finished run lost its entry";
+    }
     (became_new ? left_new : left_old) += status == 0 ? 0 : 1;
     RemoveUnreferenced(store_);
   }
