@@ -243,7 +243,9 @@ TEST_F(CrashSafetyTest, InstallKilledAtEveryFileOperationLeavesOldOrNewIndex) {
     bool became_new = false;
     ExpectOldOrNew(store_, old_text, id, payload, &became_new);
     if (HasFatalFailure()) return;
-    if (completed) EXPECT_TRUE(became_new);
+    if (completed) {
+      EXPECT_TRUE(became_new);
+    }
     RemoveUnreferenced(store_);
   }
   EXPECT_TRUE(completed) << "the installation never ran to its end";
