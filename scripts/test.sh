@@ -78,8 +78,19 @@ step "hardening: sanitizers, fuzzing, static analysis" \
 echo
 echo "=== Summary"
 printf '%s\n' "${summary[@]}"
+# One closing count over every CTest run above.
+passed=0
+failures=0
+for log in "$LOGS"/*.log; do
+  while read -r total bad; do
+    passed=$((passed + total - bad))
+    failures=$((failures + bad))
+  done < <(sed -n 's/.*tests passed, \([0-9]*\) tests\? failed out of \([0-9]*\).*/\2 \1/p' "$log")
+done
 if [ $failed -ne 0 ]; then
   echo "test: FAILED"
-  exit 1
+else
+  echo "test: all passed"
 fi
-echo "test: all passed"
+echo "tests: $passed passed, $failures failed"
+exit $failed
