@@ -153,6 +153,17 @@ TEST_F(BlobCommandsTest, PackVerifyListExtractRoundTrip) {
   EXPECT_NE(run.output.find("no file \"nosuch\""), std::string::npos);
 }
 
+TEST_F(BlobCommandsTest, EmptyPrereqOptionPacksAnEmptyList) {
+  ToolRun run = Bfold("pack -o " + Path("e.blob") +
+                      " --unsigned --id x --version 1 --title t"
+                      " --description d --prereq ''");
+  ASSERT_EQ(run.status, 0) << run.output;
+  run = Bfold("extract " + Path("e.blob") + " -d " + Path("e") +
+              " component/prereq");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(ReadBytes(dir_ / "e/component/prereq"), "");
+}
+
 TEST_F(BlobCommandsTest, PackRefusesIncompleteOrBadInput) {
   std::string base = "pack -o " + Path("b.blob") + " ";
   const std::vector<std::tuple<std::string, int, std::string>> cases = {

@@ -313,6 +313,7 @@ void RunPack(PackOptions& options) {
   if (options.prereq_given) {
     std::string text;
     for (const std::string& line : options.prereq) {
+      if (line.empty()) continue;  // --prereq "" asks for an empty list
       if (SplitFields(line).size() != 3 ||
           line.find_first_of("\r\n") != std::string::npos) {
         Fail(kExitUsage,
