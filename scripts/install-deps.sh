@@ -2,8 +2,9 @@
 # Installs everything the builds and tests need, idempotently:
 #  - Debian packages (native toolchain, zlib, Crypto++, GoogleTest, Google Benchmark,
 #    CLI11, both MinGW-w64 g++ posix variants, MinGW zlib, Wine, Xvfb);
+#  - 32-bit Wine (the i386 architecture and wine32), which runs the product DLL;
 #  - Crypto++ cross-built for both MinGW targets from Debian's own source package,
-#    cached outside the work tree ($BRACKENFOLD_CACHE, default /var/cache/brackenfold)
+#    with its CPU-specific code chosen at run time, cached outside the work tree ($BRACKENFOLD_CACHE, default /var/cache/brackenfold)
 #    so a machine builds it once.
 set -euo pipefail
 
@@ -12,7 +13,7 @@ PKGS=(cmake make g++ clang lld llvm zlib1g-dev libcrypto++-dev libgtest-dev libg
       libbenchmark-dev libcli11-dev dpkg-dev
       g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
       libz-mingw-w64-dev wine wine64 xvfb xauth clang-format clang-tidy cppcheck
-      libclang-rt-14-dev
+      libclang-rt-14-dev nlohmann-json3-dev help2man osslsigncode openssl
       python3)
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -27,6 +28,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# 32-bit Wine: the product DLL is a 32-bit program.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  as_root dpkg --add-architecture i386
+fi
+if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; then
+  echo "install-deps: installing wine32:i386"
+  as_root apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
+fi
+
 # The MinGW compilers must use the posix threads variant.
 for t in i686 x86_64; do
   for tool in gcc g++; do
@@ -38,7 +49,10 @@ done
 
 # Crypto++ for MinGW, from Debian's source package of the same version as the native one.
 CRYPTOPP_VERSION=$(dpkg-query -W -f='${source:Version}' libcrypto++-dev)
-STAMP="$CACHE/cryptopp-$CRYPTOPP_VERSION.done"
+# The stamp names the build flavour, so a change of flags rebuilds.
+FLAVOUR=cpu-dispatch-gc-sections
+CXXFLAGS_CRYPTOPP="-DNDEBUG -O2 -ffunction-sections -fdata-sections"
+STAMP="$CACHE/cryptopp-$CRYPTOPP_VERSION-$FLAVOUR.done"
 if [ ! -e "$STAMP" ]; then
   as_root mkdir -p "$CACHE"
   if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
@@ -56,7 +70,7 @@ if [ ! -e "$STAMP" ]; then
     as_root rm -rf "$b" && as_root cp -a "$src" "$b"
     (cd "$b" && as_root make -s -j"$(nproc)" -f GNUmakefile static \
         CXX="$triple-g++" AR="$triple-ar" RANLIB="$triple-ranlib" \
-        CXXFLAGS="-DNDEBUG -O2 -DCRYPTOPP_DISABLE_ASM" >/dev/null 2>"$b.log") \
+        CXXFLAGS="$CXXFLAGS_CRYPTOPP" >/dev/null 2>"$b.log") \
       || { echo "install-deps: Crypto++ build for $triple failed, see $b.log" >&2; exit 1; }
     dest="$CACHE/$triple"
     as_root rm -rf "$dest" && as_root mkdir -p "$dest/include/cryptopp" "$dest/lib"
