@@ -4,12 +4,14 @@
 #include <exception>
 #include <new>
 
+#include "brackenfold_version.h"
 #include "tools/bfold/commands.h"
 
 int main(int argc, char** argv) {
   CLI::App app{
       "bfold: make, sign, check and install Vantorium component blobs"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "bfold " BRACKENFOLD_VERSION_TEXT);
   brackenfold::AddBlobCommands(app);
   brackenfold::AddStoreCommands(app);
   brackenfold::AddComponentCommands(app);
