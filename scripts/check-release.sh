@@ -30,16 +30,17 @@ signed=$A/signed/Brackenfold.dll
 commit=$(sed -n 's/^source commit: //p' "$A/BUILDINFO")
 epoch=$(sed -n 's/.*(SOURCE_DATE_EPOCH=\([0-9]*\))$/\1/p' "$A/BUILDINFO")
 
-# The same sources elsewhere, without .git: the commit and its time come from
-# the environment, as for a build from a source archive.
-other=$WORK/elsewhere/brackenfold-src
+# The same sources elsewhere, outside any git work tree: the commit and its
+# time come from the environment, as for a build from a source archive.
+elsewhere=$(mktemp -d /tmp/brackenfold-release-XXXXXX)
+trap 'rm -rf "$elsewhere"' EXIT
+other=$elsewhere/src
 mkdir -p "$other"
 git ls-files -z | tar --null --ignore-failed-read -T - -cf - | tar -xf - -C "$other"
 env SOURCE_DATE_EPOCH="$epoch" BRACKENFOLD_COMMIT="$commit" \
-  bash "$other/scripts/release.sh" --out "$WORK/elsewhere/dist" --build "$WORK/elsewhere/build" \
+  bash "$other/scripts/release.sh" --out "$elsewhere/dist" --build "$elsewhere/build" \
   --cert keys/demo-codesign.crt --key keys/demo-codesign.key
-cmp "$dll" "$WORK/elsewhere/dist/Brackenfold.dll" ||
-  fail "two builds of $commit differ"
+cmp "$dll" "$elsewhere/dist/Brackenfold.dll" || fail "two builds of $commit differ"
 echo "check-release: two builds of $commit are identical"
 
 (cd "$A" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"

@@ -24,21 +24,20 @@
 # time (seconds since 1970) and id; taken from git when unset, and required
 # for a tree without git (an exported source tree). JOBS: build jobs.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-SRC=$PWD
+SRC=$(realpath "$(dirname "$0")/..")
 
 usage() { sed -n '/^# usage:/,/^# Without/p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 die() { echo "release: $*" >&2; exit 1; }
 
-OUT=dist
-BUILD=build/release
+OUT=$SRC/dist
+BUILD=$SRC/build/release
 PUBLIC_KEY=$SRC/keys/demo-public.der
 CERT='' KEY='' PKCS12='' PASS_FILE='' TIMESTAMP=''
 while [ $# -gt 0 ]; do
   [ $# -ge 2 ] || usage
   case $1 in
-    --out) OUT=$2 ;;
-    --build) BUILD=$2 ;;
+    --out) OUT=$(realpath -m "$2") ;;
+    --build) BUILD=$(realpath -m "$2") ;;
     --public-key) PUBLIC_KEY=$(realpath "$2") ;;
     --cert) CERT=$(realpath "$2") ;;
     --key) KEY=$(realpath "$2") ;;
@@ -53,6 +52,7 @@ if [ -n "$PKCS12" ] && [ -n "$CERT$KEY" ]; then usage; fi
 if { [ -n "$CERT" ] && [ -z "$KEY" ]; } || { [ -z "$CERT" ] && [ -n "$KEY" ]; }; then
   die "--cert and --key go together"
 fi
+cd "$SRC"
 
 bash scripts/install-deps.sh
 
@@ -133,7 +133,7 @@ Brackenfold.dll $version_text
 source commit: $commit
 source date: $(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC') (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)
 target: $TRIPLE, Release, stripped
-compiler: $($TRIPLE-g++ --version | head -n 1)
+compiler: $($TRIPLE-g++-posix --version | head -n 1) (Debian g++-mingw-w64-i686-posix $(pkg_version g++-mingw-w64-i686-posix))
 linker: $($TRIPLE-ld --version | head -n 1)
 zlib: $zlib_version (Debian libz-mingw-w64-dev $(pkg_version libz-mingw-w64-dev))
 Crypto++: $cryptopp_version (Debian source libcrypto++ $(pkg_version libcrypto++-dev), built by scripts/install-deps.sh)

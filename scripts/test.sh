@@ -7,7 +7,10 @@
 #   4. x86_64 MinGW build, and its tests under Wine (CTest label wine);
 #   5. i686 MinGW build of Brackenfold.dll, the product, and the check of its
 #      export and import tables.
-#   6. scripts/test-hardening.sh: the native tests under ASan and UBSan, the
+#   6. the release (scripts/check-release.sh): two builds of the signed
+#      release DLL in different directories are identical; signature, tables
+#      and version block checked.
+#   7. scripts/test-hardening.sh: the native tests under ASan and UBSan, the
 #      fuzz targets for a bounded time, clang-tidy and cppcheck.
 # Prints a summary; the exit status is 0 only when every step passed.
 # Environment: JOBS (parallel build jobs, default: number of cores),
@@ -72,6 +75,8 @@ step "x86_64 MinGW build" mingw64
 step "Wine tests (x86_64)" ctest --test-dir "$ROOT/mingw-x86_64" -j"$JOBS" --output-on-failure
 step "i686 MinGW build of Brackenfold.dll" mingw32
 step "i686 export and import tables" ctest --test-dir "$ROOT/mingw-i686" -R '^dll_tables$' --output-on-failure
+step "release: reproducible, signed, versioned" \
+  env JOBS="$JOBS" bash scripts/check-release.sh "$ROOT/release" "$ROOT/native-gcc/tools/bfold"
 step "hardening: sanitizers, fuzzing, static analysis" \
   env BRACKENFOLD_BUILD="$ROOT" JOBS="$JOBS" bash scripts/test-hardening.sh
 
