@@ -16,7 +16,9 @@ cd "$(dirname "$0")/.."
 WORK=$1
 BFOLD=${2:-}
 TRIPLE=i686-w64-mingw32
-MAX_SIZE=$((1024 * 1024))
+# The budget: today's size and a little room; docs/installer.md says what
+# takes the space.
+MAX_SIZE=$((2816 * 1024))
 
 fail() { echo "check-release: FAIL: $*" >&2; exit 1; }
 
