@@ -807,7 +807,7 @@ void AddBlobCommands(CLI::App& app) {
       "Examples:\n"
       "  bfold pack src -o viewer.blob --key publisher.key --id viewer "
       "--version 3 --title Viewer --description 'The viewer' --prereq "
-      "1,core,2\n"
+      "1,core,2\n\n"
       "  bfold pack -o test.blob --unsigned --id t --version 1 --title T "
       "--description D");
   pack->callback([pack_options] { RunPack(*pack_options); });
@@ -824,7 +824,7 @@ void AddBlobCommands(CLI::App& app) {
                    "Print the verdict as JSON (see docs/blob-format.md)");
   verify->footer(
       "Examples:\n"
-      "  bfold verify viewer.blob\n"
+      "  bfold verify viewer.blob\n\n"
       "  bfold verify --key publisher.der --json viewer.blob");
   verify->callback([verify_query] { RunVerify(*verify_query); });
 
@@ -841,7 +841,7 @@ void AddBlobCommands(CLI::App& app) {
                  "reads it, and the signature verdict as JSON");
   list->footer(
       "Examples:\n"
-      "  bfold list viewer.blob\n"
+      "  bfold list viewer.blob\n\n"
       "  bfold list --json viewer.blob | jq .component.id");
   list->callback([list_query] { RunList(*list_query); });
 
@@ -868,8 +868,8 @@ void AddBlobCommands(CLI::App& app) {
                     "Extract without checking the digest and signature");
   extract->footer(
       "Examples:\n"
-      "  bfold extract viewer.blob -d out\n"
-      "  bfold extract viewer.blob -o - component/id\n"
+      "  bfold extract viewer.blob -d out\n\n"
+      "  bfold extract viewer.blob -o - component/id\n\n"
       "  bfold extract viewer.blob --fork MACOS_RESOURCE -o icon.rsrc "
       "Viewer.app");
   extract->callback([extract_options] { RunExtract(*extract_options); });

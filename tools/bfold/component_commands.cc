@@ -236,7 +236,8 @@ void AddComponentCommands(CLI::App& app) {
                   "requirements as JSON (see docs/blob-format.md)");
   check->footer(
       "Examples:\n"
-      "  bfold check --store /opt/vantorium/components core.blob viewer.blob\n"
+      "  bfold check --store /opt/vantorium/components core.blob "
+      "viewer.blob\n\n"
       "  bfold check --json --search plugins viewer.blob");
   check->callback([check_options] { RunCheck(*check_options); });
 

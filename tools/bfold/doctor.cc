@@ -369,6 +369,8 @@ void RunDoctor(const DoctorOptions& options) {
              : std::strerror(errno));
   }
   Doctor doctor(options.store, directory.get());
+  std::string shown = options.store;  // how paths in the store are shown
+  if (shown.back() != '/') shown += '/';
   int problems = 0;
   if (!options.fix) {
     problems = doctor.Examine(false, false);
@@ -381,7 +383,7 @@ void RunDoctor(const DoctorOptions& options) {
                   AT_SYMLINK_NOFOLLOW) == 0 &&
         !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode) &&
         ::unlinkat(directory.get(), lock_name.c_str(), 0) == 0) {
-      std::printf("%s/%s: removed (not a lock file)\n", options.store.c_str(),
+      std::printf("%s%s: removed (not a lock file)\n", options.store.c_str(),
                   lock_name.c_str());
     }
     FilePath index_path(options.store);
@@ -398,8 +400,8 @@ void RunDoctor(const DoctorOptions& options) {
     }
     // A lock file that was there although nobody held it goes with the lock.
     if (stale_lock) {
-      std::printf("%s/%s: removed (leftover: no process held it)\n",
-                  options.store.c_str(), lock_name.c_str());
+      std::printf("%s%s: removed (leftover: no process held it)\n",
+                  shown.c_str(), lock_name.c_str());
     }
     problems = doctor.Examine(true, true);
   }
@@ -432,7 +434,7 @@ void AddDoctorCommand(CLI::App& app) {
                    "the index names are never touched");
   doctor->footer(
       "Examples:\n"
-      "  bfold doctor /opt/vantorium/components\n"
+      "  bfold doctor /opt/vantorium/components\n\n"
       "  bfold doctor --fix /opt/vantorium/components");
   doctor->callback([options] { RunDoctor(*options); });
 }

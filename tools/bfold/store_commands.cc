@@ -136,7 +136,7 @@ void AddStoreCommands(CLI::App& app) {
                   "Print the entries as JSON (see docs/blob-format.md)");
   index->footer(
       "Examples:\n"
-      "  bfold index /opt/vantorium/components\n"
+      "  bfold index /opt/vantorium/components\n\n"
       "  bfold index --json /opt/vantorium/components/compindx.dat");
   index->callback([target, index_json] { RunIndex(*target, *index_json); });
 
@@ -157,7 +157,7 @@ void AddStoreCommands(CLI::App& app) {
                       "Print the components as JSON (see docs/blob-format.md)");
   installed->footer(
       "Examples:\n"
-      "  bfold installed --store /opt/vantorium/components\n"
+      "  bfold installed --store /opt/vantorium/components\n\n"
       "  bfold installed --json --store a/components --search b");
   installed->callback([options] { RunInstalled(*options); });
 }
