@@ -383,7 +383,7 @@ void RunDoctor(const DoctorOptions& options) {
                   AT_SYMLINK_NOFOLLOW) == 0 &&
         !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode) &&
         ::unlinkat(directory.get(), lock_name.c_str(), 0) == 0) {
-      std::printf("%s%s: removed (not a lock file)\n", options.store.c_str(),
+      std::printf("%s%s: removed (not a lock file)\n", shown.c_str(),
                   lock_name.c_str());
     }
     FilePath index_path(options.store);
