@@ -272,7 +272,8 @@ class Doctor {
   }
 
   // Every stored name an installed_local line gives, in entries the reader
-  // delivers and in those it drops: none of them is ever removed.
+  // delivers and in those it drops, and the directories above them: none of
+  // them is ever removed.
   std::set<std::string> NamedFiles() {
     named_.clear();
     std::size_t start = 0;
@@ -290,9 +291,15 @@ class Doctor {
       if (keyword != "installed_local") continue;
       std::string value = Trimmed(line.substr(equals + 1));
       std::size_t semicolon = value.find(';');
-      named_.insert(semicolon == std::string::npos
-                        ? value
-                        : Trimmed(value.substr(semicolon + 1)));
+      std::string stored = semicolon == std::string::npos
+                               ? value
+                               : Trimmed(value.substr(semicolon + 1));
+      // The directories on the way are kept too, even when they are links.
+      for (std::size_t slash = stored.find('/'); slash != std::string::npos;
+           slash = stored.find('/', slash + 1)) {
+        named_.insert(stored.substr(0, slash));
+      }
+      named_.insert(stored);
     }
     return named_;
   }
