@@ -1,6 +1,6 @@
 #include "blob/blob_writer.h"
 
-#include <cryptopp/osrng.h>
+#include <cryptopp/gfpcrypt.h>
 #include <cryptopp/sha.h>
 #include <zlib.h>
 
@@ -26,6 +26,17 @@ bool ValidName(const std::string& name) {
 }
 
 }  // namespace
+
+CryptoPP::Integer DeriveSigningK(const CryptoPP::Integer& x,
+                                 const CryptoPP::Integer& q,
+                                 const std::string& digest) {
+  // Crypto++'s deterministic DSA carries RFC 6979's generator; only its k
+  // is used here, since the signature equation is the blob format's own.
+  CryptoPP::DL_Algorithm_DSA_RFC6979<CryptoPP::Integer, CryptoPP::SHA1> rfc6979;
+  CryptoPP::Integer e(reinterpret_cast<const unsigned char*>(digest.data()),
+                      digest.size());
+  return rfc6979.GenerateRandom(x, q, e);
+}
 
 // Collects the compressed data area: in a temporary file, or in memory when
 // no file is given.
@@ -205,8 +216,14 @@ bool BlobWriter::Write(Spool& spool, std::string* blob_out, std::FILE* file_out,
   head += std::to_string(sections) + "\n";
   if (digest_section_) head += "SHA \n20\n" + digest_;
   if (key_ != nullptr) {
-    CryptoPP::AutoSeededRandomPool rng;
-    std::string signature = SignBlobDigest(*key_, digest_, rng);
+    std::string signature;
+    // A k that gives r = 0 has a chance of about 2^-164.
+    if (!SignBlobDigestWithK(*key_, digest_,
+                             DeriveSigningK(key_->x, key_->q, digest_),
+                             &signature)) {
+      *error = "the key cannot sign this digest";
+      return false;
+    }
     head += "ELGA\n" + std::to_string(signature.size()) + "\n" + signature;
   }
   head += toc;

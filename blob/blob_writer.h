@@ -6,8 +6,15 @@
 // signature sections ("SHA \n" digest, "ELGA\n" signature when a key is set),
 // the table of contents and the data area. Failures are false with a message;
 // WriteToFile never leaves a partial blob at the output path.
+//
+// The output depends on nothing but the files, their bytes and the key: files
+// go in by name in byte order, nothing is taken from the clock or the
+// environment, and the signature's k is derived from the private key and the
+// digest (DeriveSigningK), so the same inputs give the same blob byte for byte.
 #ifndef BRACKENFOLD_BLOB_BLOB_WRITER_H_
 #define BRACKENFOLD_BLOB_BLOB_WRITER_H_
+
+#include <cryptopp/integer.h>
 
 #include <cstdint>
 #include <functional>
@@ -18,6 +25,13 @@
 #include "blob/blob_key.h"
 
 namespace brackenfold {
+
+// The k with which the writer signs digest: RFC 6979's HMAC-DRBG (section
+// 3.2) over x and the digest with HMAC-SHA-1, SHA-1 being the digest's hash,
+// giving the first candidate in [1, q-1].
+CryptoPP::Integer DeriveSigningK(const CryptoPP::Integer& x,
+                                 const CryptoPP::Integer& q,
+                                 const std::string& digest);
 
 class BlobWriter {
  public:

@@ -74,13 +74,31 @@ TEST(BlobWriterTest, WritesFilesFromDiskAndVerifies) {
   for (const auto& p : {source, empty_source, out}) std::remove(p.c_str());
 }
 
-TEST(BlobWriterTest, SameInputsGiveTheSameBody) {
+TEST(BlobWriterTest, SameInputsGiveTheSameBlob) {
   BlobFiles files = {{"b", "2"}, {"a", "1"}};
   std::string first = BuildUnsignedBlob(files);
   std::string second = BuildUnsignedBlob({{"a", "1"}, {"b", "2"}});
   EXPECT_EQ(first, second);  // files go in by name, not by the order given
-  EXPECT_NE(BuildSignedBlob(files), BuildSignedBlob(files));  // fresh k
+  EXPECT_EQ(BuildSignedBlob(files), BuildSignedBlob({{"a", "1"}, {"b", "2"}}));
   EXPECT_EQ(BlobBody(BuildSignedBlob(files)), BlobBody(first));
+}
+
+// RFC 6979 A.2.1 (DSA, 1024 bits), SHA-1 of "sample": the k of the standard,
+// so the derivation is RFC 6979's and not merely some fixed function.
+TEST(BlobWriterTest, SigningKIsRfc6979s) {
+  CryptoPP::Integer q("0x996F967F6C8E388D9E28D01E205FBA957A5698B1");
+  CryptoPP::Integer x("0x411602CB19A6CCC34494D79D98EF1E7ED5AF25F7");
+  const unsigned char sample_sha1[] = {0x81, 0x51, 0x32, 0x5D, 0xCD, 0xBA, 0xE9,
+                                       0xE0, 0xFF, 0x95, 0xF9, 0xF9, 0x65, 0x84,
+                                       0x32, 0xDB, 0xED, 0xFD, 0xB2, 0x09};
+  std::string digest(reinterpret_cast<const char*>(sample_sha1), 20);
+  EXPECT_EQ(DeriveSigningK(x, q, digest),
+            CryptoPP::Integer("0x7BDB6B0FF756E1BB5D53583EF979082F9AD5BD5B"));
+  // With the blob key's 164-bit q the result stays in [1, q-1] and signs.
+  const BlobKey& key = DemoBlobKey();
+  CryptoPP::Integer k = DeriveSigningK(key.x, key.q, digest);
+  EXPECT_TRUE(k > 0 && k < key.q);
+  EXPECT_NE(k, DeriveSigningK(key.x, key.q, std::string(20, '\0')));
 }
 
 TEST(BlobWriterTest, RefusesBadNamesAndDuplicates) {

@@ -5,9 +5,11 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "blob/blob_key.h"
+#include "blob/blob_writer.h"
 #include "tests/support/blob_builder.h"
 
 namespace brackenfold {
@@ -20,8 +22,10 @@ struct ToolRun {
   std::string output;  // stdout and stderr together
 };
 
-ToolRun Bfold(const std::string& arguments) {
-  std::string command = std::string(BFOLD_PATH) + " " + arguments + " 2>&1";
+// stdout and stderr together, or stdout alone.
+ToolRun Bfold(const std::string& arguments, bool with_stderr = true) {
+  std::string command = std::string(BFOLD_PATH) + " " + arguments +
+                        (with_stderr ? " 2>&1" : " 2>/dev/null");
   ToolRun run{-1, ""};
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -77,6 +81,7 @@ TEST_F(BlobCommandsTest, HelpOnEverySubcommand) {
     ToolRun run = Bfold(std::string(command) + " --help");
     EXPECT_EQ(run.status, 0) << command;
     EXPECT_NE(run.output.find("Usage:"), std::string::npos) << command;
+    EXPECT_NE(run.output.find("Example"), std::string::npos) << command;
   }
   EXPECT_EQ(Bfold("verify").status, 2);
   EXPECT_EQ(Bfold("extract").status, 2);
@@ -158,10 +163,119 @@ TEST_F(BlobCommandsTest, EmptyPrereqOptionPacksAnEmptyList) {
                       " --unsigned --id x --version 1 --title t"
                       " --description d --prereq ''");
   ASSERT_EQ(run.status, 0) << run.output;
-  run = Bfold("extract " + Path("e.blob") + " -d " + Path("e") +
+  run = Bfold("extract --no-verify " + Path("e.blob") + " -d " + Path("e") +
               " component/prereq");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(ReadBytes(dir_ / "e/component/prereq"), "");
+}
+
+TEST_F(BlobCommandsTest, PackingTwiceGivesTheSameBlob) {
+  WriteBytes(dir_ / "src/b/x.dll", std::string(70000, 'x'));
+  WriteBytes(dir_ / "src/a.txt", "a");
+  std::string options = " --key " + demo_key_.string() +
+                        " --id x --version 1 --title t --description d";
+  ASSERT_EQ(
+      Bfold("pack " + Path("src") + " -o " + Path("1.blob") + options).status,
+      0);
+  ASSERT_EQ(
+      Bfold("pack " + Path("src") + " -o " + Path("2.blob") + options).status,
+      0);
+  EXPECT_EQ(ReadBytes(dir_ / "1.blob"), ReadBytes(dir_ / "2.blob"));
+  EXPECT_EQ(Bfold("verify " + Path("2.blob")).status, 0);
+}
+
+TEST_F(BlobCommandsTest, JsonHoldsTheValuesAsTheInstallerReadsThem) {
+  BlobFiles files = ComponentFiles(" core ", 7, "1, base, 2\r\n0,Extra,1");
+  files.push_back({"component/initialize", " bin/v.dll\n"});
+  files.push_back({"component/expose", "Viewer.dll,bin/v.dll\n"});
+  files.push_back({"bin/v.dll", std::string(3000, 'v')});
+  files.push_back({"caf\xe9.txt", "x"});
+  WriteBytes(dir_ / "j.blob", BuildSignedBlob(files));
+  ToolRun run = Bfold("list --json " + Path("j.blob"), false);
+  ASSERT_EQ(run.status, 0) << run.output;
+  auto list = nlohmann::json::parse(run.output);
+  const auto& component = list["component"];
+  EXPECT_EQ(component["id"], "CORE");
+  EXPECT_EQ(component["version"], 7);
+  EXPECT_EQ(component["title"], "core  component");  // trimmed
+  EXPECT_EQ(component["platform"], "UNKNOWN");
+  EXPECT_EQ(component["initialize"], "bin/v.dll");
+  EXPECT_EQ(component["expose"]["bin/v.dll"], "Viewer.dll");
+  EXPECT_EQ(component["prerequisites"], nlohmann::json::parse(R"([
+      {"id": "BASE", "version": 2, "required": true},
+      {"id": "EXTRA", "version": 1, "required": false}])"));
+  EXPECT_EQ(list["files"][0]["name"], "bin/v.dll");
+  EXPECT_EQ(list["files"][0]["forks"][0]["name"], "ALL_MAIN");
+  EXPECT_EQ(list["files"][0]["forks"][0]["size"], 3000);
+  EXPECT_EQ(list["files"][1]["name"], "caf\u00e9.txt");  // byte 0xE9
+  EXPECT_EQ(list["signature"]["verdict"], "valid");
+
+  // Which check failed, for list and verify alike; verify exits 1.
+  WriteBytes(dir_ / "j.blob", CorruptBlob(BuildSignedBlob(files),
+                                          BuildSignedBlob(files).size() - 2));
+  run = Bfold("verify --json " + Path("j.blob"), false);
+  EXPECT_EQ(run.status, 1);
+  auto verify = nlohmann::json::parse(run.output);
+  EXPECT_EQ(verify["ok"], false);
+  EXPECT_EQ(verify["signature"]["verdict"], "invalid");
+  EXPECT_EQ(verify["signature"]["failed_check"], "digest");
+}
+
+// An unsigned blob (a digest only, or no section at all) is extracted only
+// with --no-verify, and list says plainly that it is unsigned.
+TEST_F(BlobCommandsTest, ExtractRequiresASignature) {
+  BlobFiles files = ComponentFiles("core", 2);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"digest only", BuildUnsignedBlob(files)},
+      {"no section", BuildBlob(files, BlobBuildOptions{false, false})},
+  };
+  for (const auto& [what, bytes] : cases) {
+    WriteBytes(dir_ / "u.blob", bytes);
+    ToolRun run = Bfold("extract " + Path("u.blob") + " -d " + Path("out"));
+    EXPECT_EQ(run.status, 1) << what;
+    EXPECT_NE(run.output.find("bfold extract: " + Path("u.blob") +
+                              ": signature: the blob has no signature section"),
+              std::string::npos)
+        << what << run.output;
+    EXPECT_FALSE(fs::exists(dir_ / "out")) << what;
+    run = Bfold("list " + Path("u.blob"));
+    EXPECT_NE(run.output.find("UNSIGNED"), std::string::npos) << what;
+    EXPECT_EQ(
+        Bfold("extract --no-verify " + Path("u.blob") + " -d " + Path("out"))
+            .status,
+        0)
+        << what;
+    fs::remove_all(dir_ / "out");
+  }
+}
+
+TEST_F(BlobCommandsTest, ExtractsOneForkToStandardOutputByteForByte) {
+  std::string resource;
+  for (int i = 0; i < 20000; ++i) resource += static_cast<char>(i * 31 % 256);
+  BlobWriter writer;
+  std::string error, blob;
+  ASSERT_TRUE(writer.AddBytes("../up.txt", "main", &error));
+  ASSERT_TRUE(
+      writer.AddBytesFork("../up.txt", "MACOS_RESOURCE", resource, &error));
+  writer.set_signing_key(&DemoBlobKey());
+  ASSERT_TRUE(writer.WriteToString(&blob, &error)) << error;
+  WriteBytes(dir_ / "f.blob", blob);
+
+  ToolRun run = Bfold(
+      "extract " + Path("f.blob") + " --fork MACOS_RESOURCE -o - ../up.txt",
+      false);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.output == resource) << run.output.size();
+  run = Bfold("extract " + Path("f.blob") + " -o " + Path("main.txt") +
+              " ../up.txt");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(ReadBytes(dir_ / "main.txt"), "main");
+  EXPECT_EQ(Bfold("extract " + Path("f.blob") + " -o - a b").status, 2);
+  run = Bfold("extract " + Path("f.blob") +
+              " --fork MACOS_FINDER -o - "
+              "../up.txt");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("with a MACOS_FINDER fork"), std::string::npos);
 }
 
 TEST_F(BlobCommandsTest, PackRefusesIncompleteOrBadInput) {

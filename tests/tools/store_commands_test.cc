@@ -1,8 +1,11 @@
 // bfold index and bfold installed, run as a user runs them.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "store/index_file.h"
@@ -69,6 +72,88 @@ TEST_F(StoreCommandsTest, IndexPrintsEveryEntryWithItsFiles) {
   EXPECT_FALSE(PathExists(store + "/compindx.dat.lock"));
 }
 
+TEST_F(StoreCommandsTest, JsonHoldsTheEntriesAndVersions) {
+  const std::string store =
+      Store("s", {{"VIEWER", 3, {{"caf\xe9.dll", "caf\xe9" "3C000000.dll"}}},
+                  {"CORE", -1, {}}});
+  ToolRun run = Bfold("index --json '" + store + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto index = nlohmann::json::parse(run.out);
+  ASSERT_EQ(index["entries"].size(), 2u);
+  EXPECT_EQ(index["entries"][0]["id"], "VIEWER");
+  // A byte outside ASCII is written as the character of the same number.
+  EXPECT_EQ(index["entries"][0]["files"]["caf\u00e9.dll"],
+            "caf\u00e93C000000.dll");
+  EXPECT_NE(run.out.find("caf\\u00e9.dll"), std::string::npos) << run.out;
+  EXPECT_EQ(index["entries"][1]["version"], -1);
+  EXPECT_TRUE(index["locked"]);
+
+  run = Bfold("installed --json --store '" + store + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(nlohmann::json::parse(run.out)["components"],
+            nlohmann::json::parse(R"([{"id": "CORE", "version": -1},
+                                      {"id": "VIEWER", "version": 3}])"));
+}
+
+TEST_F(StoreCommandsTest, DoctorFindsOrphansAndFixRemovesOnlyThem) {
+  const std::string store =
+      Store("s", {{"VIEWER",
+                   3,
+                   {{"Viewer.dll", "sub/viewer3C000000.dll"},
+                    {"bin.dat", "bin3C000000.dat"}}}});
+  std::filesystem::create_directory(store + "/sub");
+  WriteWholeFile(store + "/sub/viewer3C000000.dll", "viewer");
+  WriteWholeFile(store + "/bin3C000000.dat", "bin");
+  const std::string index = ReadWholeFile(store + "/compindx.dat");
+  ToolRun run = Bfold("doctor '" + store + "'");
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("clean"), std::string::npos);
+
+  // What a killed installation leaves, and a link planted in the store.
+  WriteWholeFile(store + "/sub/lost3C000001.dll", "orphan");
+  WriteWholeFile(store + "/compindx.dat.tmp", "half an index");
+  WriteWholeFile(dir_ / "outside", "keep me");
+  ASSERT_EQ(::symlink((dir_ / "outside").c_str(), (store + "/evil").c_str()),
+            0);
+  run = Bfold("doctor '" + store + "'");
+  EXPECT_EQ(run.status, 1);
+  for (const char* found : {"sub/lost3C000001.dll: orphan",
+                            "compindx.dat.tmp: leftover", "evil: orphan"}) {
+    EXPECT_NE(run.out.find(found), std::string::npos) << found << run.out;
+  }
+  EXPECT_TRUE(PathExists(store + "/sub/lost3C000001.dll"));  // only looked
+
+  run = Bfold("doctor --fix '" + store + "'");
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_FALSE(PathExists(store + "/sub/lost3C000001.dll"));
+  EXPECT_FALSE(PathExists(store + "/compindx.dat.tmp"));
+  EXPECT_FALSE(std::filesystem::is_symlink(store + "/evil"));
+  EXPECT_EQ(ReadWholeFile(dir_ / "outside"), "keep me");
+  EXPECT_EQ(ReadWholeFile(store + "/sub/viewer3C000000.dll"), "viewer");
+  EXPECT_EQ(ReadWholeFile(store + "/bin3C000000.dat"), "bin");
+  EXPECT_EQ(ReadWholeFile(store + "/compindx.dat"), index);
+  EXPECT_FALSE(PathExists(store + "/compindx.dat.lock"));
+
+  // A named file that is missing, or a link, stays a problem that --fix
+  // does not touch; so does an index that would not be rewritten as it is.
+  std::filesystem::remove(store + "/bin3C000000.dat");
+  ASSERT_EQ(::symlink((dir_ / "outside").c_str(),
+                      (store + "/bin3C000000.dat").c_str()),
+            0);
+  WriteWholeFile(store + "/compindx.dat", index + "\n");
+  run = Bfold("doctor --fix '" + store + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("bin3C000000.dat: named by the index (bin.dat of "
+                         "VIEWER), but is a link"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("would not be rewritten byte for byte"),
+            std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_symlink(store + "/bin3C000000.dat"));
+  EXPECT_EQ(Bfold("doctor").status, 2);
+  EXPECT_EQ(Bfold("doctor '" + dir_ / "nowhere" + "'").status, 1);
+}
+
 TEST_F(StoreCommandsTest, IndexReadsALockedStoreWithAWarning) {
   const std::string store = Store("s", {{"A", 1, {}}});
   StoreLockGuard held(AcquireStoreLock(store + "/compindx.dat", 250));
@@ -120,10 +205,11 @@ TEST_F(StoreCommandsTest, InstalledRejectsBadInput) {
 }
 
 TEST_F(StoreCommandsTest, EverySubcommandHasHelp) {
-  for (const char* command : {"index", "installed"}) {
+  for (const char* command : {"index", "installed", "doctor"}) {
     ToolRun run = Bfold(std::string(command) + " --help");
     EXPECT_EQ(run.status, 0) << command;
     EXPECT_NE(run.out.find("Usage:"), std::string::npos) << command;
+    EXPECT_NE(run.out.find("Example"), std::string::npos) << command;
   }
 }
 

@@ -17,6 +17,7 @@
 #include "blob/blob_signature.h"
 #include "blob/blob_writer.h"
 #include "tools/bfold/commands.h"
+#include "tools/bfold/json_output.h"
 
 namespace brackenfold {
 
@@ -27,8 +28,10 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t kProgressThreshold = 16 << 20;
 constexpr std::uint32_t kMaxShownDescriptor = 64 << 10;
 
-[[noreturn]] void Fail(int code, const std::string& message) {
-  std::fprintf(stderr, "bfold: %s\n", message.c_str());
+// Errors read "bfold COMMAND: FILE: what is wrong".
+[[noreturn]] void Fail(const char* command, int code,
+                       const std::string& message) {
+  std::fprintf(stderr, "bfold %s: %s\n", command, message.c_str());
   throw CLI::RuntimeError(code);
 }
 
@@ -79,9 +82,12 @@ class Progress {
 // A blob file opened for reading, with its reader.
 class OpenedBlob {
  public:
-  explicit OpenedBlob(const std::string& path) : file_(OpenFile(path, "rb")) {
-    if (!file_)
-      Fail(kExitFailed, path + ": cannot open: " + std::strerror(errno));
+  OpenedBlob(const char* command, const std::string& path)
+      : file_(OpenFile(path, "rb")) {
+    if (!file_) {
+      Fail(command, kExitFailed,
+           path + ": cannot open: " + std::strerror(errno));
+    }
     reader_ = std::make_unique<BlobReader>(StdioBlobStream(file_.get()));
   }
   BlobReader& reader() { return *reader_; }
@@ -96,16 +102,18 @@ class OpenedBlob {
 };
 
 // The built-in key, or the 421-byte DER file given with --key.
-std::string PublicKeyBytes(const std::string& path) {
+std::string PublicKeyBytes(const char* command, const std::string& path) {
   if (path.empty()) {
     return std::string(reinterpret_cast<const char*>(BlobPublicKey),
                        kBlobPublicKeySize);
   }
   std::string der, error;
   BlobKey key;
-  if (!ReadWholeFile(path, &der)) Fail(kExitFailed, path + ": cannot read");
+  if (!ReadWholeFile(path, &der)) {
+    Fail(command, kExitFailed, path + ": cannot read");
+  }
   if (!DecodeBlobPublicKey(der, &key, &error)) {
-    Fail(kExitFailed, path + ": not a blob public key: " + error);
+    Fail(command, kExitFailed, path + ": not a blob public key: " + error);
   }
   return der;
 }
@@ -113,9 +121,11 @@ std::string PublicKeyBytes(const std::string& path) {
 BlobKey PrivateKey(const std::string& path) {
   std::string text, error;
   BlobKey key;
-  if (!ReadWholeFile(path, &text)) Fail(kExitFailed, path + ": cannot read");
+  if (!ReadWholeFile(path, &text)) {
+    Fail("pack", kExitFailed, path + ": cannot read");
+  }
   if (!ParseBlobPrivateKey(text, &key, &error)) {
-    Fail(kExitFailed, path + ": " + error);
+    Fail("pack", kExitFailed, path + ": " + error);
   }
   return key;
 }
@@ -229,7 +239,7 @@ void WriteNewFile(const std::string& path, const std::string& bytes, bool force,
   if (force) std::remove(path.c_str());
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
   if (fd < 0) {
-    Fail(kExitFailed,
+    Fail("keygen", kExitFailed,
          path + ": cannot create: " + std::strerror(errno) +
              (errno == EEXIST ? " (use --force to replace it)" : ""));
   }
@@ -239,28 +249,32 @@ void WriteNewFile(const std::string& path, const std::string& bytes, bool force,
     if (n <= 0) {
       ::close(fd);
       std::remove(path.c_str());
-      Fail(kExitFailed, path + ": cannot write");
+      Fail("keygen", kExitFailed, path + ": cannot write");
     }
     written += static_cast<std::size_t>(n);
   }
-  if (::close(fd) != 0) Fail(kExitFailed, path + ": cannot write");
+  if (::close(fd) != 0) Fail("keygen", kExitFailed, path + ": cannot write");
 }
 
 void RunKeygen(const KeygenOptions& options) {
   if (options.public_path == options.private_path) {
-    Fail(kExitUsage, "--public and --private must name different files");
+    Fail("keygen", kExitUsage,
+         "--public and --private must name different files");
   }
   if (!options.force) {
     for (const std::string& path :
          {options.public_path, options.private_path}) {
       if (fs::exists(path)) {
-        Fail(kExitFailed, path + " exists (use --force to replace it)");
+        Fail("keygen", kExitFailed,
+             path + ": exists (use --force to replace it)");
       }
     }
   }
   CryptoPP::AutoSeededRandomPool rng;
   BlobKey key;
-  if (!GenerateBlobKey(rng, &key)) Fail(kExitFailed, "key generation failed");
+  if (!GenerateBlobKey(rng, &key)) {
+    Fail("keygen", kExitFailed, "key generation failed");
+  }
   WriteNewFile(options.private_path, FormatBlobPrivateKey(key), options.force,
                0600);
   WriteNewFile(options.public_path, EncodeBlobPublicKey(key), options.force,
@@ -285,10 +299,10 @@ struct PackOptions {
 
 void RunPack(PackOptions& options) {
   if (options.key_path.empty() && !options.unsigned_blob) {
-    Fail(kExitUsage, "pack: give --key PRIVATE to sign, or --unsigned");
+    Fail("pack", kExitUsage, "give --key PRIVATE to sign, or --unsigned");
   }
   if (!options.key_path.empty() && options.unsigned_blob) {
-    Fail(kExitUsage, "pack: --key and --unsigned exclude each other");
+    Fail("pack", kExitUsage, "--key and --unsigned exclude each other");
   }
   // name in the blob -> file on disk, or bytes
   std::map<std::string, std::string> disk_files;
@@ -296,7 +310,7 @@ void RunPack(PackOptions& options) {
   if (!options.directory.empty()) {
     std::error_code ec;
     if (!fs::is_directory(options.directory, ec)) {
-      Fail(kExitFailed, options.directory + ": not a directory");
+      Fail("pack", kExitFailed, options.directory + ": not a directory");
     }
     fs::recursive_directory_iterator it(options.directory, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
@@ -304,11 +318,12 @@ void RunPack(PackOptions& options) {
       std::string name =
           fs::relative(it->path(), options.directory, ec).generic_string();
       if (name.find('\n') != std::string::npos) {
-        Fail(kExitFailed, it->path().string() + ": name holds a line break");
+        Fail("pack", kExitFailed,
+             it->path().string() + ": name holds a line break");
       }
       disk_files[name] = it->path().string();
     }
-    if (ec) Fail(kExitFailed, options.directory + ": " + ec.message());
+    if (ec) Fail("pack", kExitFailed, options.directory + ": " + ec.message());
   }
   if (options.prereq_given) {
     std::string text;
@@ -316,7 +331,7 @@ void RunPack(PackOptions& options) {
       if (line.empty()) continue;  // --prereq "" asks for an empty list
       if (SplitFields(line).size() != 3 ||
           line.find_first_of("\r\n") != std::string::npos) {
-        Fail(kExitUsage,
+        Fail("pack", kExitUsage,
              "--prereq \"" + line +
                  "\": expected REQUIRED,ID,VERSION (e.g. 1,core,3)");
       }
@@ -330,9 +345,10 @@ void RunPack(PackOptions& options) {
       auto fields = SplitFields(line);
       if (fields.size() != 2 || !ExposeField(fields[0]) ||
           !ExposeField(fields[1])) {
-        Fail(kExitUsage, "--expose \"" + line +
-                             "\": expected REGISTERED,FILE with letters, "
-                             "digits and _-./ only");
+        Fail("pack", kExitUsage,
+             "--expose \"" + line +
+                 "\": expected REGISTERED,FILE with letters, "
+                 "digits and _-./ only");
       }
       text += line + "\n";
     }
@@ -340,14 +356,16 @@ void RunPack(PackOptions& options) {
   }
   if (options.values.count("version") &&
       !ParseInteger(options.values["version"])) {
-    Fail(kExitUsage, "--version \"" + options.values["version"] +
-                         "\": expected a whole number");
+    Fail("pack", kExitUsage,
+         "--version \"" + options.values["version"] +
+             "\": expected a whole number");
   }
   for (const auto& [key, value] : options.values) {
     std::string name = "component/" + key;
     if (disk_files.count(name)) {
-      Fail(kExitUsage, name + " is given both as --" + key + " and in " +
-                           options.directory);
+      Fail(
+          "pack", kExitUsage,
+          name + " is given both as --" + key + " and in " + options.directory);
     }
     descriptor_values[name] = value;
   }
@@ -362,8 +380,9 @@ void RunPack(PackOptions& options) {
     }
   }
   if (!missing.empty()) {
-    Fail(kExitUsage, "pack: the component needs " + missing +
-                         " (or the files under component/ in the directory)");
+    Fail("pack", kExitUsage,
+         "the component needs " + missing +
+             " (or the files under component/ in the directory)");
   }
   std::size_t payload = 0;
   for (const auto& [name, path] : disk_files) {
@@ -373,17 +392,18 @@ void RunPack(PackOptions& options) {
   if (initialize != descriptor_values.end() &&
       (!disk_files.count(initialize->second) ||
        initialize->second.compare(0, 10, "component/") == 0)) {
-    Fail(kExitUsage, "--initialize \"" + initialize->second +
-                         "\" is not a payload file of the blob");
+    Fail("pack", kExitUsage,
+         "--initialize \"" + initialize->second +
+             "\" is not a payload file of the blob");
   }
 
   BlobWriter writer;
   std::string error;
   for (const auto& [name, path] : disk_files) {
-    if (!writer.AddFile(name, path, &error)) Fail(kExitFailed, error);
+    if (!writer.AddFile(name, path, &error)) Fail("pack", kExitFailed, error);
   }
   for (const auto& [name, value] : descriptor_values) {
-    if (!writer.AddBytes(name, value, &error)) Fail(kExitFailed, error);
+    if (!writer.AddBytes(name, value, &error)) Fail("pack", kExitFailed, error);
   }
   BlobKey key;
   if (!options.key_path.empty()) {
@@ -402,7 +422,7 @@ void RunPack(PackOptions& options) {
       progress.Update(done);
     });
     if (!writer.WriteToFile(options.out, &error)) {
-      Fail(kExitFailed, options.out + ": " + error);
+      Fail("pack", kExitFailed, options.out + ": " + error);
     }
   }
   std::error_code ec;
@@ -416,27 +436,88 @@ void RunPack(PackOptions& options) {
       EncodeBlobPublicKey(key) !=
           std::string(reinterpret_cast<const char*>(BlobPublicKey),
                       kBlobPublicKeySize)) {
-    std::fprintf(stderr,
-                 "bfold: note: the key is not the one built into this bfold; "
-                 "installers built with its public key accept the blob\n");
+    std::fprintf(
+        stderr,
+        "bfold pack: note: the key is not the one built into this bfold; "
+        "installers built with its public key accept the blob\n");
   }
 }
 
+// --- verify and list: how a blob stands against a key ---------------------
+
+// The two checks behind every verdict bfold gives: the installer's (a valid
+// signature required, every section present verified), then, unless that
+// found a fault, whether a digest section is there.
+struct Standing {
+  BlobVerdict signature = BlobVerdict::kMalformed;
+  BlobVerdict digest = BlobVerdict::kMalformed;
+};
+
+Standing CheckStanding(OpenedBlob& blob, const std::string& key) {
+  auto key_bytes = reinterpret_cast<const unsigned char*>(key.data());
+  Standing standing;
+  standing.signature =
+      CheckBlob(*blob.FreshReader(), BlobCheck::Signature, key_bytes);
+  if (standing.signature == BlobVerdict::kOk ||
+      standing.signature == BlobVerdict::kSignatureMissing) {
+    standing.digest =
+        CheckBlob(*blob.FreshReader(), BlobCheck::Digest, key_bytes);
+  }
+  return standing;
+}
+
+std::string KeyName(const std::string& key_path) {
+  return key_path.empty() ? "built-in" : key_path;
+}
+
+// One line for people: valid, unsigned (said plainly), or the failed check.
+std::string StandingText(const Standing& standing) {
+  bool digest = standing.digest == BlobVerdict::kOk;
+  if (standing.signature == BlobVerdict::kOk) {
+    return digest ? "digest and signature verified"
+                  : "signature verified (no digest section)";
+  }
+  if (standing.signature == BlobVerdict::kSignatureMissing) {
+    return digest ? "UNSIGNED: no signature section, only a digest (which "
+                    "matches); the installer refuses it"
+                  : "UNSIGNED: no signature or digest section; the installer "
+                    "refuses it";
+  }
+  return std::string("FAILED: ") + BlobVerdictText(standing.signature);
+}
+
+struct BlobQuery {
+  std::string blob;
+  std::string key_path;
+  bool json = false;
+};
+
 // --- verify -----------------------------------------------------------------
 
-void RunVerify(const std::string& path, const std::string& key_path) {
-  std::string key = PublicKeyBytes(key_path);
-  auto key_bytes = reinterpret_cast<const unsigned char*>(key.data());
-  OpenedBlob blob(path);
-  BlobVerdict verdict =
-      CheckBlob(blob.reader(), BlobCheck::Signature, key_bytes);
-  if (verdict != BlobVerdict::kOk) {
-    Fail(kExitFailed, path + ": FAILED: " + BlobVerdictText(verdict));
+void RunVerify(const BlobQuery& query) {
+  std::string key = PublicKeyBytes("verify", query.key_path);
+  OpenedBlob blob("verify", query.blob);
+  Standing standing = CheckStanding(blob, key);
+  Json document = {
+      {"blob", JsonText(query.blob)},
+      {"signature", SignatureJson(standing.signature, standing.digest,
+                                  KeyName(query.key_path))},
+      {"data", nullptr}};
+  auto finish = [&](bool ok, const std::string& failure) {
+    document["ok"] = ok;
+    if (query.json) PrintJson(document);
+    if (!ok) {
+      if (query.json) throw CLI::RuntimeError(kExitFailed);
+      Fail("verify", kExitFailed, query.blob + ": FAILED: " + failure);
+    }
+  };
+  if (standing.signature != BlobVerdict::kOk) {
+    finish(false, BlobVerdictText(standing.signature));
   }
-  auto digest_reader = blob.FreshReader();
-  bool has_digest = CheckBlob(*digest_reader, BlobCheck::Digest, key_bytes) ==
-                    BlobVerdict::kOk;
-  std::vector<ForkEntry> forks = AllForks(blob.reader());
+  // Every fork inflates to exactly its recorded sizes.
+  BlobReader& reader = blob.reader();
+  reader.Open(BlobCheck::None, true);
+  std::vector<ForkEntry> forks = AllForks(reader);
   std::uint64_t total = 0;
   for (const auto& entry : forks) total += entry.fork.uncompressed_size;
   Progress progress("verifying", total);
@@ -445,26 +526,40 @@ void RunVerify(const std::string& path, const std::string& key_path) {
   for (const auto& entry : forks) {
     sink.base += sink.bytes;
     sink.bytes = 0;
-    if (!blob.reader().ExtractFork(&CountBytes, &sink, entry.file,
-                                   entry.fork.name)) {
-      Fail(kExitFailed, path + ": FAILED: format: \"" + entry.file + "\" (" +
-                            entry.fork.name +
-                            ") does not inflate to its recorded sizes");
+    if (!reader.ExtractFork(&CountBytes, &sink, entry.file, entry.fork.name)) {
+      document["data"] = {{"ok", false},
+                          {"file", JsonText(entry.file)},
+                          {"fork", JsonText(entry.fork.name)}};
+      finish(false, "format: \"" + entry.file + "\" (" + entry.fork.name +
+                        ") does not inflate to its recorded sizes");
     }
   }
-  std::printf("%s: OK: %s, %zu files\n", path.c_str(),
-              has_digest ? "digest and signature verified"
-                         : "signature verified (no digest section)",
-              blob.reader().files().size());
+  document["data"] = {{"ok", true}, {"files", reader.files().size()}};
+  finish(true, "");
+  if (!query.json) {
+    std::printf("%s: OK: %s, %zu files\n", query.blob.c_str(),
+                StandingText(standing).c_str(), reader.files().size());
+  }
 }
 
 // --- list -------------------------------------------------------------------
 
-void RunList(const std::string& path) {
-  OpenedBlob blob(path);
+void RunList(const BlobQuery& query) {
+  std::string key = PublicKeyBytes("list", query.key_path);
+  OpenedBlob blob("list", query.blob);
   BlobReader& reader = blob.reader();
   if (!reader.Open(BlobCheck::None, true)) {
-    Fail(kExitFailed, path + ": " + BlobVerdictText(BlobVerdict::kMalformed));
+    Fail("list", kExitFailed,
+         query.blob + ": " + BlobVerdictText(BlobVerdict::kMalformed));
+  }
+  Standing standing = CheckStanding(blob, key);
+  if (query.json) {
+    PrintJson({{"blob", JsonText(query.blob)},
+               {"files", FilesJson(reader)},
+               {"component", ComponentJson(query.blob)},
+               {"signature", SignatureJson(standing.signature, standing.digest,
+                                           KeyName(query.key_path))}});
+    return;
   }
   std::printf("%12s %12s  %-15s %s\n", "SIZE", "COMPRESSED", "FORK", "NAME");
   std::uint64_t size = 0, compressed = 0;
@@ -479,14 +574,14 @@ void RunList(const std::string& path) {
       "%12llu %12llu  %zu files\n", static_cast<unsigned long long>(size),
       static_cast<unsigned long long>(compressed), reader.files().size());
   bool header = false;
-  for (const char* key : {"id", "version", "title", "description", "prereq",
-                          "initialize", "platform", "expose"}) {
-    std::string name = std::string("component/") + key, value;
+  for (const char* name_key : {"id", "version", "title", "description",
+                               "prereq", "initialize", "platform", "expose"}) {
+    std::string name = std::string("component/") + name_key, value;
     if (!reader.HasFork(name, kMainFork)) continue;
     if (!header) std::printf("\ncomponent:\n");
     header = true;
     if (!ReadText(reader, name, &value)) {
-      std::printf("  %s: (unreadable or too long)\n", key);
+      std::printf("  %s: (unreadable or too long)\n", name_key);
       continue;
     }
     while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) {
@@ -501,76 +596,129 @@ void RunList(const std::string& path) {
       }
     }
     bool multi_line = shown.find('\n') != std::string::npos;
-    std::printf("  %s:%s%s\n", key, multi_line ? "\n    " : " ", shown.c_str());
+    std::printf("  %s:%s%s\n", name_key, multi_line ? "\n    " : " ",
+                shown.c_str());
   }
-  auto check_reader = blob.FreshReader();
-  BlobVerdict verdict =
-      CheckBlob(*check_reader, BlobCheck::None, BlobPublicKey);
-  std::printf("\ncheck against the built-in key: %s\n",
-              verdict == BlobVerdict::kOk ? "the sections present verify"
-                                          : BlobVerdictText(verdict));
+  std::printf("\nsignature (%s key): %s\n",
+              query.key_path.empty() ? "built-in" : query.key_path.c_str(),
+              StandingText(standing).c_str());
 }
 
 // --- extract ----------------------------------------------------------------
 
 struct ExtractOptions {
   std::string blob;
-  std::string directory = ".";
+  std::string directory;
   std::vector<std::string> names;
   std::string key_path;
+  std::string fork = kMainFork;
+  std::string output;  // one file to this path, "-" for standard output
   bool no_verify = false;
 };
 
+// Writes one fork to the -o path or standard output; a failed extraction
+// leaves no file.
+void ExtractToOutput(const ExtractOptions& options, BlobReader& reader,
+                     const std::string& name, std::uint64_t size) {
+  bool to_stdout = options.output == "-";
+  FileCloser out(nullptr, &std::fclose);
+  if (!to_stdout) out = OpenFile(options.output, "wb");
+  if (!to_stdout && !out) {
+    Fail("extract", kExitFailed,
+         options.output + ": cannot create: " + std::strerror(errno));
+  }
+  Progress progress("extracting", size);
+  CountingSink sink;
+  sink.progress = &progress;
+  sink.file = to_stdout ? stdout : out.get();
+  bool ok = reader.ExtractFork(&CountBytes, &sink, name, options.fork);
+  if (to_stdout) {
+    ok = std::fflush(stdout) == 0 && ok;
+  } else if (std::fclose(out.release()) != 0) {
+    ok = false;
+  }
+  if (!ok) {
+    if (!to_stdout) std::remove(options.output.c_str());
+    Fail("extract", kExitFailed,
+         options.blob + ": \"" + name + "\" (" + options.fork +
+             ") does not extract (corrupt data, sizes that do not match, or "
+             "a write error)" +
+             (to_stdout ? "" : "; nothing kept"));
+  }
+}
+
 void RunExtract(const ExtractOptions& options) {
-  std::string key = PublicKeyBytes(options.key_path);
-  OpenedBlob blob(options.blob);
+  if (!options.output.empty() &&
+      (options.names.size() != 1 || !options.directory.empty())) {
+    Fail("extract", kExitUsage,
+         "-o takes exactly one NAME, and no --dir (e.g. bfold extract BLOB "
+         "-o - component/id)");
+  }
+  std::string directory = options.directory.empty() ? "." : options.directory;
+  std::string key = PublicKeyBytes("extract", options.key_path);
+  OpenedBlob blob("extract", options.blob);
   BlobReader& reader = blob.reader();
   if (options.no_verify) {
     if (!reader.Open(BlobCheck::None, true)) {
-      Fail(kExitFailed,
+      Fail("extract", kExitFailed,
            options.blob + ": " + BlobVerdictText(BlobVerdict::kMalformed));
     }
   } else {
-    // Every digest or signature section present must verify.
+    // A valid signature is required, and every section present must verify.
     BlobVerdict verdict =
-        CheckBlob(reader, BlobCheck::None,
+        CheckBlob(reader, BlobCheck::Signature,
                   reinterpret_cast<const unsigned char*>(key.data()));
+    if (verdict == BlobVerdict::kSignatureMissing) {
+      Fail("extract", kExitFailed,
+           options.blob + ": " + BlobVerdictText(verdict) +
+               "; an unsigned blob is extracted only with --no-verify");
+    }
     if (verdict != BlobVerdict::kOk) {
-      Fail(kExitFailed, options.blob + ": " + BlobVerdictText(verdict) +
-                            " (--key for another signer's key; --no-verify to "
-                            "skip the check)");
+      Fail("extract", kExitFailed,
+           options.blob + ": " + BlobVerdictText(verdict) +
+               " (--key for another signer's key; --no-verify to skip the "
+               "check)");
     }
   }
   std::vector<std::string> names = options.names;
   if (names.empty()) {
     for (const auto& [name, file] : reader.files()) {
-      if (file.forks.count(kMainFork)) names.push_back(file.name);
+      if (file.forks.count(options.fork)) names.push_back(file.name);
     }
   }
   std::uint64_t total = 0;
   for (const std::string& name : names) {
     ForkRecord fork;
-    if (!reader.FindFork(name, kMainFork, &fork)) {
-      Fail(kExitFailed,
-           options.blob + ": no file \"" + name + "\" in the blob");
+    if (!reader.FindFork(name, options.fork, &fork)) {
+      Fail("extract", kExitFailed,
+           options.blob + ": no file \"" + name + "\"" +
+               (reader.files().count(name) ? " with a " + options.fork + " fork"
+                                           : "") +
+               " in the blob");
     }
-    if (!SafeRelativeName(name)) {
-      Fail(kExitFailed, options.blob + ": refusing to write \"" + name +
-                            "\": absolute or \"..\" names leave the directory");
+    if (options.output.empty() && !SafeRelativeName(name)) {
+      Fail("extract", kExitFailed,
+           options.blob + ": refusing to write \"" + name +
+               "\": absolute or \"..\" names leave the directory (-o FILE "
+               "writes it elsewhere)");
     }
     total += fork.uncompressed_size;
+  }
+  if (!options.output.empty()) {
+    ExtractToOutput(options, reader, names.front(), total);
+    return;
   }
   Progress progress("extracting", total);
   CountingSink sink;
   sink.progress = &progress;
   int failures = 0;
   for (const std::string& name : names) {
-    fs::path target = fs::path(options.directory) / fs::path(name);
+    fs::path target = fs::path(directory) / fs::path(name);
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
     FileCloser out = OpenFile(target.string(), "wb");
     if (!out) {
-      std::fprintf(stderr, "bfold: %s: cannot create: %s\n",
+      std::fprintf(stderr, "bfold extract: %s: cannot create: %s\n",
                    target.string().c_str(), std::strerror(errno));
       ++failures;
       continue;
@@ -578,20 +726,19 @@ void RunExtract(const ExtractOptions& options) {
     sink.file = out.get();
     sink.base += sink.bytes;
     sink.bytes = 0;
-    bool ok = reader.ExtractFork(&CountBytes, &sink, name, kMainFork);
+    bool ok = reader.ExtractFork(&CountBytes, &sink, name, options.fork);
     if (std::fclose(out.release()) != 0) ok = false;
     if (!ok) {
       std::remove(target.string().c_str());
       std::fprintf(stderr,
-                   "bfold: %s: \"%s\" does not extract (corrupt data, sizes "
-                   "that do not match, or a write error); nothing kept\n",
+                   "bfold extract: %s: \"%s\" does not extract (corrupt data, "
+                   "sizes that do not match, or a write error); nothing kept\n",
                    options.blob.c_str(), name.c_str());
       ++failures;
     }
   }
   if (failures > 0) throw CLI::RuntimeError(kExitFailed);
-  std::printf("extracted %zu files into %s\n", names.size(),
-              options.directory.c_str());
+  std::printf("extracted %zu files into %s\n", names.size(), directory.c_str());
 }
 
 }  // namespace
@@ -610,6 +757,9 @@ void AddBlobCommands(CLI::App& app) {
                    "Where to write the private key (mode 0600)")
       ->required();
   keygen->add_flag("--force", keygen_options->force, "Replace existing files");
+  keygen->footer(
+      "Example:\n"
+      "  bfold keygen --public publisher.der --private publisher.key");
   keygen->callback([keygen_options] { RunKeygen(*keygen_options); });
 
   auto pack_options = std::make_shared<PackOptions>();
@@ -651,40 +801,77 @@ void AddBlobCommands(CLI::App& app) {
           },
           "An expose line REGISTERED,FILE (repeatable)")
       ->allow_extra_args(false);
+  pack->footer(
+      "Packing is reproducible: the same files, options and key give the "
+      "same blob byte for byte.\n\n"
+      "Examples:\n"
+      "  bfold pack src -o viewer.blob --key publisher.key --id viewer "
+      "--version 3 --title Viewer --description 'The viewer' --prereq "
+      "1,core,2\n\n"
+      "  bfold pack -o test.blob --unsigned --id t --version 1 --title T "
+      "--description D");
   pack->callback([pack_options] { RunPack(*pack_options); });
 
-  auto verify_blob = std::make_shared<std::string>();
-  auto verify_key = std::make_shared<std::string>();
+  auto verify_query = std::make_shared<BlobQuery>();
   CLI::App* verify = app.add_subcommand(
       "verify",
       "Check a blob's digest, signature and data; says which check failed");
-  verify->add_option("BLOB", *verify_blob, "Blob file")->required();
-  verify->add_option("--key", *verify_key,
+  verify->add_option("BLOB", verify_query->blob, "Blob file")->required();
+  verify->add_option("--key", verify_query->key_path,
                      "DER public key to check against (default: the built-in "
                      "key)");
-  verify->callback(
-      [verify_blob, verify_key] { RunVerify(*verify_blob, *verify_key); });
+  verify->add_flag("--json", verify_query->json,
+                   "Print the verdict as JSON (see docs/blob-format.md)");
+  verify->footer(
+      "Examples:\n"
+      "  bfold verify viewer.blob\n\n"
+      "  bfold verify --key publisher.der --json viewer.blob");
+  verify->callback([verify_query] { RunVerify(*verify_query); });
 
-  auto list_blob = std::make_shared<std::string>();
+  auto list_query = std::make_shared<BlobQuery>();
   CLI::App* list = app.add_subcommand(
-      "list", "Show a blob's table of contents and descriptor values");
-  list->add_option("BLOB", *list_blob, "Blob file")->required();
-  list->callback([list_blob] { RunList(*list_blob); });
+      "list",
+      "Show a blob's table of contents, descriptor values and whether it is "
+      "signed");
+  list->add_option("BLOB", list_query->blob, "Blob file")->required();
+  list->add_option("--key", list_query->key_path,
+                   "DER public key for the signature (default: built-in)");
+  list->add_flag("--json", list_query->json,
+                 "Print files, forks, sizes, the component as the installer "
+                 "reads it, and the signature verdict as JSON");
+  list->footer(
+      "Examples:\n"
+      "  bfold list viewer.blob\n\n"
+      "  bfold list --json viewer.blob | jq .component.id");
+  list->callback([list_query] { RunList(*list_query); });
 
   auto extract_options = std::make_shared<ExtractOptions>();
   CLI::App* extract = app.add_subcommand(
       "extract",
-      "Write a blob's files (all, or the NAMES given) into a directory; "
-      "existing files are replaced");
+      "Write a blob's files (all, or the NAMES given) into a directory, or one "
+      "file to -o; existing files are replaced. Needs a valid signature "
+      "unless --no-verify is given");
   extract->add_option("BLOB", extract_options->blob, "Blob file")->required();
   extract->add_option("NAMES", extract_options->names,
                       "Files to extract (default: all)");
   extract->add_option("-d,--dir", extract_options->directory,
                       "Destination directory (default: the current one)");
+  extract->add_option("-o,--output", extract_options->output,
+                      "Write the one NAME given to this file; - for standard "
+                      "output");
+  extract->add_option("--fork", extract_options->fork,
+                      "Fork to extract: ALL_MAIN (default), MACOS_RESOURCE, "
+                      "MACOS_FINDER or UNIX_EXECUTABLE");
   extract->add_option("--key", extract_options->key_path,
                       "DER public key for the signature (default: built-in)");
   extract->add_flag("--no-verify", extract_options->no_verify,
                     "Extract without checking the digest and signature");
+  extract->footer(
+      "Examples:\n"
+      "  bfold extract viewer.blob -d out\n\n"
+      "  bfold extract viewer.blob -o - component/id\n\n"
+      "  bfold extract viewer.blob --fork MACOS_RESOURCE -o icon.rsrc "
+      "Viewer.app");
   extract->callback([extract_options] { RunExtract(*extract_options); });
 }
 

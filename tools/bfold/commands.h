@@ -15,9 +15,10 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-void AddBlobCommands(CLI::App& app);       // keygen, pack, verify, list, extract
-void AddStoreCommands(CLI::App& app);      // index, installed
+void AddBlobCommands(CLI::App& app);   // keygen, pack, verify, list, extract
+void AddStoreCommands(CLI::App& app);  // index, installed
 void AddComponentCommands(CLI::App& app);  // check, install
+void AddDoctorCommand(CLI::App& app);      // doctor
 
 }  // namespace brackenfold
 

@@ -15,6 +15,7 @@
 #include "store/index_file.h"
 #include "store/installed_components.h"
 #include "tools/bfold/commands.h"
+#include "tools/bfold/json_output.h"
 #include "tools/bfold/search_options.h"
 
 namespace brackenfold {
@@ -100,12 +101,30 @@ std::vector<BlobComponent> ReadComponents(
   return components;
 }
 
-// Runs the prerequisite check, printing every unmet requirement; false when
-// there is one.
-bool ReportPrerequisites(const std::vector<std::string>& blob_files) {
+// Runs the prerequisite check, printing every unmet requirement (or, with
+// json, the whole result); false when there is one.
+bool ReportPrerequisites(const std::vector<std::string>& blob_files,
+                         const std::vector<BlobComponent>& components,
+                         bool json) {
   std::vector<UnmetRequirement> unmet;
   std::vector<FilePath> paths(blob_files.begin(), blob_files.end());
   bool met = CheckPrerequisites(&unmet, true, paths);
+  if (json) {
+    Json blobs = Json::array(), unmet_json = Json::array();
+    for (const BlobComponent& component : components) {
+      blobs.push_back({{"blob", JsonText(component.path)},
+                       {"id", JsonText(component.id)},
+                       {"version", component.version}});
+    }
+    for (const UnmetRequirement& requirement : unmet) {
+      unmet_json.push_back(
+          {{"id", JsonText(requirement.id)}, {"version", requirement.version}});
+    }
+    PrintJson({{"components", std::move(blobs)},
+               {"unmet", std::move(unmet_json)},
+               {"met", met}});
+    return met;
+  }
   for (const UnmetRequirement& requirement : unmet) {
     std::printf("unmet: %s version %d or later\n", requirement.id.c_str(),
                 static_cast<int>(requirement.version));
@@ -116,6 +135,7 @@ bool ReportPrerequisites(const std::vector<std::string>& blob_files) {
 struct CheckOptions {
   SearchOptions search;
   std::vector<std::string> blobs;
+  bool json = false;
 };
 
 void RunCheck(const CheckOptions& options) {
@@ -128,13 +148,14 @@ void RunCheck(const CheckOptions& options) {
       ReadComponents("check", options.blobs);
   ScopedSearchList search_list("check", directories);
   for (const BlobComponent& component : components) {
+    if (options.json) break;
     std::printf("%s %d  %s\n", component.id.c_str(),
                 static_cast<int>(component.version), component.path.c_str());
   }
-  if (!ReportPrerequisites(options.blobs)) {
+  if (!ReportPrerequisites(options.blobs, components, options.json)) {
     Fail("check", "the prerequisites of these blobs are not met");
   }
-  std::printf("all prerequisites met\n");
+  if (!options.json) std::printf("all prerequisites met\n");
 }
 
 struct InstallOptions {
@@ -210,6 +231,14 @@ void AddComponentCommands(CLI::App& app) {
   AddSearchOptions(check, check_options->search);
   check->add_option("BLOB", check_options->blobs, "Component blob files")
       ->required();
+  check->add_flag("--json", check_options->json,
+                  "Print the blobs' ids and versions and the unmet "
+                  "requirements as JSON (see docs/blob-format.md)");
+  check->footer(
+      "Examples:\n"
+      "  bfold check --store /opt/vantorium/components core.blob "
+      "viewer.blob\n\n"
+      "  bfold check --json --search plugins viewer.blob");
   check->callback([check_options] { RunCheck(*check_options); });
 
   CLI::App* install = app.add_subcommand(
@@ -225,6 +254,9 @@ void AddComponentCommands(CLI::App& app) {
   AddSearchOptions(install, install_options->search);
   install->add_option("BLOB", install_options->blobs, "Component blob files")
       ->required();
+  install->footer(
+      "Example:\n"
+      "  bfold install --dir /opt/vantorium/components core.blob viewer.blob");
   install->callback([install_options] { RunInstall(*install_options); });
 }
 

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   brackenfold::AddBlobCommands(app);
   brackenfold::AddStoreCommands(app);
   brackenfold::AddComponentCommands(app);
+  brackenfold::AddDoctorCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const std::bad_alloc&) {

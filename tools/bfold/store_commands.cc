@@ -13,6 +13,7 @@
 #include "store/installed_components.h"
 #include "store/store_lock.h"
 #include "tools/bfold/commands.h"
+#include "tools/bfold/json_output.h"
 
 namespace brackenfold {
 namespace {
@@ -27,7 +28,7 @@ bool IsDirectory(const std::string& path) {
   return FilePath(path).Exists(&is_directory) && is_directory;
 }
 
-void RunIndex(const std::string& target) {
+void RunIndex(const std::string& target, bool json) {
   FilePath index_path(target);
   bool is_directory = false;
   if (!index_path.Exists(&is_directory)) {
@@ -52,11 +53,21 @@ void RunIndex(const std::string& target) {
     Fail("index", "cannot open '" + index_path.text() + "'");
   }
   IndexEntry entry;
+  Json entries = Json::array();
   while (reader.ReadEntry(&entry.id, &entry.version, &entry.files)) {
+    if (json) {
+      entries.push_back(IndexEntryJson(entry));
+      continue;
+    }
     std::printf("%s %d\n", entry.id.c_str(), static_cast<int>(entry.version));
     for (const auto& [registered, stored] : entry.files) {
       std::printf("  %s -> %s\n", registered.c_str(), stored.c_str());
     }
+  }
+  if (json) {
+    PrintJson({{"index", JsonText(index_path.text())},
+               {"locked", lock.held()},
+               {"entries", std::move(entries)}});
   }
 }
 
@@ -64,6 +75,7 @@ struct InstalledOptions {
   std::vector<std::string> stores;
   std::vector<std::string> searches;
   std::string search_list;
+  bool json = false;
 };
 
 void RunInstalled(const InstalledOptions& options) {
@@ -99,6 +111,10 @@ void RunInstalled(const InstalledOptions& options) {
   for (const FilePath& directory : directories) {
     ReadStoreIndex(table, directory);
   }
+  if (options.json) {
+    PrintJson(InstalledJson(table));
+    return;
+  }
   for (const auto& [id, version] : table) {
     std::printf("%s %d\n", id.c_str(), static_cast<int>(version));
   }
@@ -115,7 +131,14 @@ void AddStoreCommands(CLI::App& app) {
   auto target = std::make_shared<std::string>();
   index->add_option("DIR", *target, "Store directory, or its index file")
       ->required();
-  index->callback([target] { RunIndex(*target); });
+  auto index_json = std::make_shared<bool>(false);
+  index->add_flag("--json", *index_json,
+                  "Print the entries as JSON (see docs/blob-format.md)");
+  index->footer(
+      "Examples:\n"
+      "  bfold index /opt/vantorium/components\n\n"
+      "  bfold index --json /opt/vantorium/components/compindx.dat");
+  index->callback([target, index_json] { RunIndex(*target, *index_json); });
 
   CLI::App* installed = app.add_subcommand(
       "installed",
@@ -130,6 +153,12 @@ void AddStoreCommands(CLI::App& app) {
   installed->add_option("--search-list", options->search_list,
                         "File naming further directories, one a line, "
                         "searched last");
+  installed->add_flag("--json", options->json,
+                      "Print the components as JSON (see docs/blob-format.md)");
+  installed->footer(
+      "Examples:\n"
+      "  bfold installed --store /opt/vantorium/components\n\n"
+      "  bfold installed --json --store a/components --search b");
   installed->callback([options] { RunInstalled(*options); });
 }
 
