@@ -4,7 +4,9 @@
 #include <memory>
 #include <optional>
 
+#include "blob/blob_signature.h"
 #include "blob/fork_sink.h"
+#include "platform/env.h"
 #include "store/index_file.h"
 #include "store/text.h"
 
@@ -126,8 +128,26 @@ void ParseExposeList(const std::string& text, ExposeMap& map) {
   }
 }
 
+std::string PrintableName(const std::string& name) {
+  std::string out;
+  for (char c : name) {
+    if (c == '\0') {
+      out += "\\0";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 bool IsSafePayloadName(const std::string& name) {
   if (name.empty()) return false;
+  // A NUL would cut the name where the system sees it.
+  if (name.find('\0') != std::string::npos) return false;
   if (name[0] == '/' || name[0] == '\\') return false;
   bool drive_letter = name.size() >= 2 && name[1] == ':' &&
                       ((name[0] >= 'a' && name[0] <= 'z') ||
@@ -151,7 +171,19 @@ bool ComponentBlob::ReadText(const std::string& file_name, std::string* text) {
 }
 
 bool ComponentBlob::Init(bool skip_checks) {
-  if (!reader_.Open(BlobCheck::Signature, skip_checks)) {
+  failure_.clear();
+  // CheckBlob opens the reader as Open does and also says which check failed.
+  bool opened;
+  if (skip_checks) {
+    opened = reader_.Open(BlobCheck::Signature, true);
+    if (!opened) failure_ = "format: the blob is malformed";
+  } else {
+    BlobVerdict verdict =
+        CheckBlob(reader_, BlobCheck::Signature, BlobPublicKey);
+    opened = verdict == BlobVerdict::kOk;
+    if (!opened) failure_ = BlobVerdictText(verdict);
+  }
+  if (!opened) {
     std::fprintf(stderr, "ComponentBlob::Init Failed in reader init\n");
     return false;
   }
@@ -159,7 +191,12 @@ bool ComponentBlob::Init(bool skip_checks) {
   bool all_present = true;
   for (const char* name :
        {kVersionFile, kIdFile, kTitleFile, kDescriptionFile, kPrereqFile}) {
-    if (!reader_.HasFork(name, kMainFork)) all_present = false;
+    if (!reader_.HasFork(name, kMainFork)) {
+      if (all_present) {
+        failure_ = std::string("the descriptor file ") + name + " is missing";
+      }
+      all_present = false;
+    }
   }
   if (!all_present) {
     std::fprintf(stderr, "ComponentBlob::Init Failed to find required files\n");
@@ -195,6 +232,9 @@ bool ComponentBlob::Init(bool skip_checks) {
       reader_.ExtractFork(PrerequisiteSink, &sink, kPrereqFile, kMainFork);
   bool fed = PrerequisiteSink(&sink, "\n", 1);
   if (!extracted || !fed || !all_read) {
+    failure_ = !all_read ? "a descriptor file cannot be read"
+                         : "component/prereq cannot be read, or one of its "
+                           "lines does not have three fields";
     std::fprintf(stderr, "ComponentBlob::Init Failed to read prereqs\n");
     return false;
   }
@@ -217,62 +257,79 @@ std::vector<std::string> ComponentBlob::PayloadNames() const {
 
 bool ComponentBlob::Install(FilePath directory, FileMap& files,
                             std::string& init_library) {
+  FilePath base(directory);
+  base.AppendFile("");
+  UniqueFileMaker maker(base.PathText());
+  return Install(maker, files, init_library, nullptr);
+}
+
+bool ComponentBlob::Install(UniqueFileMaker& maker, FileMap& files,
+                            std::string& init_library, std::string* why) {
+  auto fail = [why](const std::string& name, const std::string& cause) {
+    if (why) *why = "payload '" + PrintableName(name) + "': " + cause;
+    return false;
+  };
   const std::vector<std::string> payload_names = PayloadNames();
   ExposeMap expose;
   ReadExposeMap(expose);
   // Refused before anything is written: names that would escape the
-  // directory, and names the index cannot record as they are.
+  // directory or be cut by the system, and names the index cannot record as
+  // they are.
   for (const std::string& name : payload_names) {
-    if (!IsSafePayloadName(name)) return false;
+    if (!IsSafePayloadName(name)) {
+      return fail(name,
+                  "the name is absolute, has a \"..\" part or a NUL "
+                  "byte");
+    }
     auto exposed = expose.find(name);
     IndexEntry trial;
+    trial.id = "X";
     trial.files[exposed == expose.end() ? name : exposed->second] = name;
-    if (!IndexEntryRoundTrips(trial)) return false;
+    if (!IndexEntryRoundTrips(trial)) {
+      return fail(name, "the index cannot record the name as it is");
+    }
   }
-  if (!directory.MakeDirectory()) return false;
-
-  // Stored names are recorded relative to the directory, so a payload name
-  // with a "/" keeps its subdirectory whatever the platform's separator.
-  FilePath base(directory);
-  base.AppendFile("");
-  const std::string base_text = base.PathText();
+  if (!FilePath(maker.directory()).MakeDirectory()) {
+    if (why) *why = "cannot make the directory '" + maker.directory() + "'";
+    return false;
+  }
+  Env& env = CurrentEnv();
 
   // Declared before the streams that use it, so it outlives each of them.
   std::unique_ptr<char[]> write_buffer(new char[kPayloadWriteBuffer]);
   for (const std::string& name : payload_names) {
     std::size_t dot = name.rfind('.');
     std::string prefix = name;
-    std::optional<std::string> suffix;
+    std::string suffix;
     if (dot != std::string::npos && dot > 0) {
       prefix = name.substr(0, dot);
       suffix = name.substr(dot);
     }
-    FilePath target(directory);
-    if (!target.MakeUniqueFile(prefix, suffix, false)) return false;
-    const std::string& target_text = target.text();
-    std::string stored =
-        target_text.compare(0, base_text.size(), base_text) == 0
-            ? target_text.substr(base_text.size())
-            : target.FileName();
+    // Stored names are recorded relative to the directory, so a payload name
+    // with a "/" keeps its subdirectory.
+    std::string stored;
+    std::FILE* created = nullptr;
+    int error = maker.Create(prefix, suffix, &stored, &created);
+    if (error != 0) {
+      return fail(name, "cannot create its file in '" + maker.directory() +
+                            "': " + FileErrorText(error));
+    }
+    UniqueFile stream(created);
 
     auto exposed = expose.find(name);
     const std::string& registered =
         exposed != expose.end() ? exposed->second : name;
-    if (name == initialize_) init_library = target.PathText();
+    if (name == initialize_) init_library = maker.directory() + stored;
     files.emplace(registered, stored);
 
-    UniqueFile stream(target.OpenStream("wb"));
-    if (!stream) {
-      target.RemoveFile();
-      return false;
-    }
     // Extraction delivers 8192-byte pieces; gather them into fewer writes.
     std::setvbuf(stream.get(), write_buffer.get(), _IOFBF, kPayloadWriteBuffer);
     bool written = reader_.ExtractFork(FileSink, stream.get(), name, kMainFork);
     if (std::fclose(stream.release()) != 0) written = false;
     if (!written) {
-      target.RemoveFile();
-      return false;
+      env.RemoveFileIn(maker.directory(), stored);
+      return fail(name, "it cannot be extracted or written to '" +
+                            maker.directory() + stored + "'");
     }
   }
   return true;

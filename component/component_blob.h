@@ -48,9 +48,12 @@ bool PrerequisiteSink(void* context, const char* bytes, std::size_t count);
 void ParseExposeList(const std::string& text, ExposeMap& map);
 
 // True when a payload name may be written below a store directory: not
-// absolute (no drive letter, no leading slash or backslash) and without a
-// ".." component.
+// absolute (no drive letter, no leading slash or backslash), without a ".."
+// component and without a NUL byte.
 bool IsSafePayloadName(const std::string& name);
+
+// A name as it may be shown in a message: NUL bytes and line ends escaped.
+std::string PrintableName(const std::string& name);
 
 class ComponentBlob {
  public:
@@ -71,6 +74,14 @@ class ComponentBlob {
   // Refuses unsafe payload names before writing anything; a payload that
   // cannot be written whole fails the call and leaves no file behind.
   bool Install(FilePath directory, FileMap& files, std::string& init_library);
+  // As Install, making the files with maker (below its directory, which
+  // exists); why (optional) receives the payload and the cause of a failure.
+  bool Install(UniqueFileMaker& maker, FileMap& files,
+               std::string& init_library, std::string* why);
+
+  // Why Init failed: the check that refused the blob, or the descriptor
+  // problem; empty after a successful Init.
+  const std::string& failure() const { return failure_; }
 
   const std::string& title() const { return title_; }
   const std::string& description() const { return description_; }
@@ -91,6 +102,7 @@ class ComponentBlob {
   std::string platform_;
   std::string initialize_;
   std::vector<Prerequisite> prerequisites_;
+  std::string failure_;
 };
 
 }  // namespace brackenfold

@@ -21,13 +21,32 @@ struct LibraryCloser {
   void operator()(void* library) const { CurrentEnv().CloseLibrary(library); }
 };
 
+// The entries of the store's index; an index that is a link or not a plain
+// file is refused rather than read.
 bool ReadIndexEntries(const FilePath& index_path,
-                      std::vector<IndexEntry>* entries) {
-  bool is_directory = false;
-  if (!index_path.Exists(&is_directory)) return true;
-  if (is_directory) return false;
+                      std::vector<IndexEntry>* entries, std::string* why) {
+  std::string directory, name;
+  SplitStorePath(index_path, &directory, &name);
+  switch (CurrentEnv().KindIn(directory, name)) {
+    case EntryKind::kNone:
+      return true;
+    case EntryKind::kFile:
+      break;
+    case EntryKind::kDirectory:
+      *why = "the index '" + index_path.text() + "' is a directory";
+      return false;
+    case EntryKind::kOther:
+      *why =
+          "the index '" + index_path.text() + "' is a link or not a plain file";
+      return false;
+  }
   IndexReader reader;
-  if (!reader.Open(index_path)) return false;
+  int error = reader.OpenInStore(index_path);
+  if (error != 0) {
+    *why = "cannot open the index '" + index_path.text() +
+           "': " + FileErrorText(error);
+    return false;
+  }
   IndexEntry entry;
   while (reader.ReadEntry(&entry.id, &entry.version, &entry.files)) {
     entries->push_back(entry);
@@ -36,18 +55,24 @@ bool ReadIndexEntries(const FilePath& index_path,
   return true;
 }
 
-bool InstallBlob(const FilePath& blob_file, const FilePath& directory,
-                 std::vector<IndexEntry>* entries,
-                 std::vector<InitialisationJob>* jobs) {
-  BlobFile stream(blob_file);
-  if (!stream) return false;
-  ComponentBlob blob(StdioBlobStream(stream.get()));
-  if (!blob.Init(false)) return false;
+bool InstallOpenedBlob(OpenedBlob& opened, UniqueFileMaker& maker,
+                       std::vector<IndexEntry>* entries,
+                       std::vector<InitialisationJob>* jobs, std::string* why) {
+  ComponentBlob& blob = *opened.blob;
   IndexEntry entry;
   entry.id = blob.GetId();
   entry.version = blob.GetVersion();
+  if (!IndexIdRoundTrips(entry.id)) {
+    *why = "blob '" + opened.path.text() +
+           "': the component id is blank or cannot be recorded in the index";
+    return false;
+  }
   std::string init_library;
-  if (!blob.Install(directory, entry.files, init_library)) return false;
+  std::string cause;
+  if (!blob.Install(maker, entry.files, init_library, &cause)) {
+    *why = "blob '" + opened.path.text() + "': " + cause;
+    return false;
+  }
   if (!init_library.empty()) {
     jobs->push_back(InitialisationJob{FilePath(init_library), entry.files});
   }
@@ -58,10 +83,28 @@ bool InstallBlob(const FilePath& blob_file, const FilePath& directory,
 }  // namespace
 
 bool ReplaceIndexFile(const FilePath& index_path,
-                      const std::vector<IndexEntry>& entries) {
-  const FilePath temporary(index_path.text() + ".tmp");
-  UniqueFile stream(temporary.OpenStream("wb"));
-  if (!stream) return false;
+                      const std::vector<IndexEntry>& entries,
+                      std::string* why) {
+  Env& env = CurrentEnv();
+  std::string directory, name;
+  SplitStorePath(index_path, &directory, &name);
+  const std::string temporary = name + ".tmp";
+  std::FILE* created = nullptr;
+  int error = env.CreateFileIn(directory, temporary, &created);
+  if (error == kErrnoExists) {
+    // Left by an install that died, or put there by someone else: removed
+    // (a link itself, not its target) and made anew.
+    env.RemoveFileIn(directory, temporary);
+    error = env.CreateFileIn(directory, temporary, &created);
+  }
+  if (error != 0) {
+    if (why) {
+      *why = "cannot create the index's temporary file '" + directory +
+             temporary + "': " + FileErrorText(error);
+    }
+    return false;
+  }
+  UniqueFile stream(created);
   bool written = true;
   for (const IndexEntry& entry : entries) {
     if (!WriteIndexEntry(entry, StdioIndexSink, stream.get())) {
@@ -69,15 +112,18 @@ bool ReplaceIndexFile(const FilePath& index_path,
       break;
     }
   }
-  if (written && !CurrentEnv().FlushStreamToDisk(stream.get())) {
-    written = false;
-  }
+  if (written && !env.FlushStreamToDisk(stream.get())) written = false;
   if (std::fclose(stream.release()) != 0) written = false;
-  if (written &&
-      CurrentEnv().MoveFileReplacing(temporary.text(), index_path.text())) {
+  if (!written) {
+    if (why)
+      *why = "cannot write the index's temporary file '" + directory +
+             temporary + "'";
+  } else if (env.MoveFileIn(directory, temporary, name)) {
     return true;
+  } else if (why) {
+    *why = "cannot move '" + directory + temporary + "' over the index";
   }
-  temporary.RemoveFile();
+  env.RemoveFileIn(directory, temporary);
   return false;
 }
 
@@ -103,30 +149,47 @@ void RunInitialisationJob(const InitialisationJob& job) {
 
 bool InstallComponents(bool machine_store_only, FilePath components_directory,
                        std::vector<FilePath> blob_files) {
-  if (!CheckPrerequisites(nullptr, machine_store_only, blob_files)) {
-    return false;
+  std::vector<OpenedBlob> blobs;
+  std::string why;
+  bool ok = OpenBlobs(blob_files, &blobs, &why);
+  if (ok && !CheckOpenedPrerequisites(nullptr, machine_store_only, blobs)) {
+    why = "the prerequisites of the blobs are not met; nothing was installed";
+    ok = false;
   }
-  return InstallCheckedComponents(std::move(components_directory),
-                                  std::move(blob_files));
+  if (ok) ok = InstallOpenedBlobs(std::move(components_directory), blobs, &why);
+  if (!ok) std::fprintf(stderr, "InstallComponents: %s\n", why.c_str());
+  return ok;
 }
 
-bool InstallCheckedComponents(FilePath components_directory,
-                              std::vector<FilePath> blob_files) {
-  if (!components_directory.MakeDirectory()) return false;
+bool InstallOpenedBlobs(FilePath components_directory,
+                        std::vector<OpenedBlob>& blobs, std::string* why) {
+  std::string cause;
+  if (!why) why = &cause;
+  if (!components_directory.MakeDirectory()) {
+    *why = "cannot make the components directory '" +
+           components_directory.text() + "'";
+    return false;
+  }
   FilePath index_path(components_directory);
   index_path.AppendFile(kIndexFileName);
-  StoreLockGuard lock(AcquireStoreLock(index_path, kInstallLockTimeoutMs));
-  if (!lock.held()) return false;
+  StoreLockGuard lock(
+      AcquireStoreLock(index_path, kInstallLockTimeoutMs, &cause));
+  if (!lock.held()) {
+    *why =
+        "cannot lock the store '" + components_directory.text() + "': " + cause;
+    return false;
+  }
 
   std::vector<IndexEntry> entries;
-  if (!ReadIndexEntries(index_path, &entries)) return false;
+  if (!ReadIndexEntries(index_path, &entries, why)) return false;
+  std::string directory, unused;
+  SplitStorePath(index_path, &directory, &unused);
+  UniqueFileMaker maker(directory);
   std::vector<InitialisationJob> jobs;
-  for (const FilePath& blob_file : blob_files) {
-    if (!InstallBlob(blob_file, components_directory, &entries, &jobs)) {
-      return false;
-    }
+  for (OpenedBlob& opened : blobs) {
+    if (!InstallOpenedBlob(opened, maker, &entries, &jobs, why)) return false;
   }
-  if (!ReplaceIndexFile(index_path, entries)) return false;
+  if (!ReplaceIndexFile(index_path, entries, why)) return false;
   for (const InitialisationJob& job : jobs) RunInitialisationJob(job);
   return true;
 }

@@ -1,6 +1,8 @@
 #include "component/prerequisite_check.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "component/component_blob.h"
@@ -76,6 +78,55 @@ bool CheckRequirements(const InstalledComponents& installed,
     if (unmet) unmet->push_back(UnmetRequirement{id, minimum});
   }
   return result;
+}
+
+bool OpenBlobs(const std::vector<FilePath>& blob_files,
+               std::vector<OpenedBlob>* blobs, std::string* why) {
+  blobs->reserve(blobs->size() + blob_files.size());
+  for (const FilePath& blob_file : blob_files) {
+    OpenedBlob opened;
+    opened.path = blob_file;
+    errno = 0;
+    opened.file = std::make_unique<BlobFile>(blob_file);
+    if (!*opened.file) {
+      if (why) {
+        *why = "blob '" + blob_file.text() + "': cannot be opened";
+        if (errno != 0) *why += std::string(": ") + std::strerror(errno);
+      }
+      return false;
+    }
+    opened.blob =
+        std::make_unique<ComponentBlob>(StdioBlobStream(opened.file->get()));
+    if (!opened.blob->Init(false)) {
+      if (why)
+        *why = "blob '" + blob_file.text() + "': " + opened.blob->failure();
+      return false;
+    }
+    if (!IndexIdRoundTrips(opened.blob->GetId())) {
+      if (why) {
+        *why = "blob '" + blob_file.text() + "': the component id '" +
+               PrintableName(opened.blob->GetId()) +
+               "' is blank or cannot be recorded in the index";
+      }
+      return false;
+    }
+    blobs->push_back(std::move(opened));
+  }
+  return true;
+}
+
+bool CheckOpenedPrerequisites(std::vector<UnmetRequirement>* unmet,
+                              bool machine_store_only,
+                              const std::vector<OpenedBlob>& blobs) {
+  InstalledComponents installed;
+  SearchInstalledComponents(installed, machine_store_only);
+  AvailableVersions available;
+  RequiredVersions required;
+  for (const OpenedBlob& opened : blobs) {
+    MergeRequirements(installed, opened.blob->GetPrerequisites(), required);
+    available.emplace(opened.blob->GetId(), opened.blob->GetVersion());
+  }
+  return CheckRequirements(installed, available, required, unmet);
 }
 
 bool CheckPrerequisites(std::vector<UnmetRequirement>* unmet,

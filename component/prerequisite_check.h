@@ -79,6 +79,29 @@ class BlobFile {
   std::FILE* stream_;
 };
 
+// One blob opened and checked once, then held open until it is installed.
+// The prerequisite check and the installation read the same open file, never
+// the name again, so the blob installed is the blob checked; and the file is
+// opened by OpenBlobFile, so the bytes extracted are the bytes whose digest
+// and signature were checked (a deny-write share mode on Windows, a private
+// snapshot on POSIX). The blob's digest is therefore checked once per run.
+struct OpenedBlob {
+  FilePath path;
+  std::unique_ptr<BlobFile> file;
+  std::unique_ptr<ComponentBlob> blob;
+};
+
+// Opens every blob and Inits it; refuses an id that the index cannot hold
+// (blank, or with a line end). False, with why (optional) naming the first
+// blob that failed and the cause, before anything is written.
+bool OpenBlobs(const std::vector<FilePath>& blob_files,
+               std::vector<OpenedBlob>* blobs, std::string* why);
+
+// CheckPrerequisites over blobs opened by OpenBlobs.
+bool CheckOpenedPrerequisites(std::vector<UnmetRequirement>* unmet,
+                              bool machine_store_only,
+                              const std::vector<OpenedBlob>& blobs);
+
 }  // namespace brackenfold
 
 #endif  // BRACKENFOLD_COMPONENT_PREREQUISITE_CHECK_H_

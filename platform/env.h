@@ -2,11 +2,12 @@
 // through one Env: the registry, top-level windows and message boxes, the
 // directory and Save-As dialogs, library loading, sleeping, ticks and calendar
 // time, and the few file calls that differ between Windows and POSIX (plain
-// stdio streams are used directly). Implementations: env_win32.cc (the real one,
-// Win32 "A" calls), env_posix.cc (what the Linux tools need: files, exclusive
-// create, lock files, shared libraries; no registry and no windows) and FakeEnv
-// (tests/support) for native tests. Every implementation answers the way the
-// Win32 call it stands for does (error codes, null handles) and never throws.
+// stdio streams are used directly). Implementations: env_win32.cc (the real
+// one, Win32 "A" calls), env_posix.cc (what the Linux tools need: files,
+// exclusive create, lock files, shared libraries; no registry and no windows)
+// and FakeEnv (tests/support) for native tests. Every implementation answers
+// the way the Win32 call it stands for does (error codes, null handles) and
+// never throws.
 #ifndef BRACKENFOLD_PLATFORM_ENV_H_
 #define BRACKENFOLD_PLATFORM_ENV_H_
 
@@ -24,7 +25,7 @@ class DialogHandler;  // platform/dialog.h
 
 // What the Save-As dialog is asked (GetSaveFileNameA); see FatalError.
 struct SaveFileRequest {
-  std::string filter_label;  // "Text Files (*.txt)"
+  std::string filter_label;    // "Text Files (*.txt)"
   std::string filter_pattern;  // "*.txt"
   std::string initial_name;    // preset file name, at most 260 characters
   std::string title;           // dialog title
@@ -34,11 +35,18 @@ inline constexpr std::uint32_t kOfnOverwritePrompt = 0x2;
 
 // What _stat tells about a path.
 struct PathStatus {
-  int error = 0;        // 0 when the status was had, else errno (2 is ENOENT)
+  int error = 0;  // 0 when the status was had, else errno (2 is ENOENT)
   bool is_directory = false;
 };
-inline constexpr int kErrnoNoEntry = 2;   // ENOENT on Windows and POSIX
-inline constexpr int kErrnoExists = 17;   // EEXIST on Windows and POSIX
+inline constexpr int kErrnoNoEntry = 2;  // ENOENT on Windows and POSIX
+inline constexpr int kErrnoExists = 17;  // EEXIST on Windows and POSIX
+// The file calls below a store directory answer this when a name, or a
+// directory on its way, is a symbolic link, a junction or another reparse
+// point (ELOOP on Linux).
+inline constexpr int kErrnoLink = 40;
+
+// What is at a name below a store directory, the name itself not followed.
+enum class EntryKind { kNone, kFile, kDirectory, kOther };
 
 // One entry of a directory listing (_findfirst/_findnext).
 struct DirectoryEntry {
@@ -93,7 +101,7 @@ class Env {
   virtual WindowHandle FindWindowOfClass(const std::string& class_name) = 0;
   // MessageBoxA; owner may be null. Returns the button pressed (box::kId*).
   virtual int ShowMessageBox(WindowHandle owner, const std::string& text,
-                         const std::string& caption, unsigned flags) = 0;
+                             const std::string& caption, unsigned flags) = 0;
 
   // --- Dialogs.
   // GetSaveFileNameA with no owner: true and the chosen name, or false when the
@@ -103,8 +111,8 @@ class Env {
   // DialogBoxParamA(module, resource_id, owner, ...) driving handler; returns
   // the dialog's end code, or what DialogBoxParamA returns when it fails.
   virtual std::intptr_t RunModalDialog(ModuleHandle module, int resource_id,
-                                  WindowHandle owner,
-                                  DialogHandler* handler) = 0;
+                                       WindowHandle owner,
+                                       DialogHandler* handler) = 0;
 
   // --- Libraries.
   virtual LibraryHandle OpenLibrary(const std::string& path) = 0;
@@ -129,7 +137,7 @@ class Env {
   virtual bool RemoveFileAt(const std::string& path) = 0;
   // CopyFileA.
   virtual bool CopyFileOver(const std::string& from, const std::string& to,
-                        bool fail_if_exists) = 0;
+                            bool fail_if_exists) = 0;
   // GetLastError after the latest failed call of this Env.
   virtual std::uint32_t LastError() = 0;
   // FormatMessageA(FROM_SYSTEM) text for a Win32 error code, as the system
@@ -146,26 +154,57 @@ class Env {
   virtual std::vector<DirectoryEntry> FindFiles(const std::string& pattern) = 0;
   // GetLogicalDriveStringsA: the drive roots, each ending in a zero byte.
   virtual std::uint32_t LogicalDriveStrings(std::uint32_t size,
-                                               char* buffer) = 0;
+                                            char* buffer) = 0;
   // ExpandEnvironmentStringsA.
   virtual std::uint32_t ExpandEnvironmentText(const std::string& text,
-                                                 char* buffer,
-                                                 std::uint32_t size) = 0;
-  // Opens (creating when missing) the lock file at path so that nobody else
-  // can open it while it is held, and so that it disappears when released or
-  // when the process dies; null when another holder has it or it cannot be
-  // opened.
-  virtual std::unique_ptr<HeldLockFile> CreateLockFile(
-      const std::string& path) = 0;
-  // Opens a file for reading so that no other process can write it while the
-  // stream is open (a deny-write share mode on Windows).
+                                              char* buffer,
+                                              std::uint32_t size) = 0;
+
+  // --- Files below a store directory. A store may be shared with other
+  // users, so nothing below it is trusted: directory is taken as it is (the
+  // store's own name may be a link), name is relative to it with its parts
+  // separated by "/" (and "\\" on Windows), and every part of name is
+  // resolved from the directory without following a link. A link, junction
+  // or other reparse point at any part fails with kErrnoLink. Results are 0
+  // or an errno (kErrnoExists, kErrnoNoEntry, kErrnoLink, others as the
+  // system gives them).
+  //
+  // Creates name exclusively (never opening what is there, a dangling link
+  // included) and hands back a stream, mode "wb", that writes to the very
+  // file created. Permissions: read and write for the owner, read for all.
+  virtual int CreateFileIn(const std::string& directory,
+                           const std::string& name, std::FILE** stream) = 0;
+  // Opens an existing plain file for reading with mode ("r" or "rb").
+  virtual int OpenFileIn(const std::string& directory, const std::string& name,
+                         const char* mode, std::FILE** stream) = 0;
+  // What is at name, name itself not followed (a link is kOther).
+  virtual EntryKind KindIn(const std::string& directory,
+                           const std::string& name) = 0;
+  // Removes the file at name; a link there is removed itself, its target
+  // is left alone. True when nothing is there afterwards.
+  virtual bool RemoveFileIn(const std::string& directory,
+                            const std::string& name) = 0;
+  // Moves from over to (both in directory), replacing to whatever it is,
+  // with write-through; the replacement is atomic for readers of to.
+  virtual bool MoveFileIn(const std::string& directory, const std::string& from,
+                          const std::string& to) = 0;
+  // Opens (creating when missing) the lock file name so that nobody else can
+  // open it while it is held, and so that it disappears when released or
+  // when the process dies. Null with *error kErrnoLink when name is a link
+  // (or not a plain file), otherwise null when another holder has it or it
+  // cannot be opened.
+  virtual std::unique_ptr<HeldLockFile> CreateLockFileIn(
+      const std::string& directory, const std::string& name, int* error) = 0;
+
+  // Opens a file for reading so that the bytes read through the stream stay
+  // the bytes of the file as it was when first read, however others write it
+  // meanwhile: a deny-write share mode on Windows; on POSIX, where nothing
+  // can shut writers out, every byte is read once from the file and kept in
+  // a private copy that later reads (after a seek back) are served from.
   virtual std::FILE* OpenStreamDenyWrite(const std::string& path,
                                          const char* mode) = 0;
   // Flushes a stream's buffers through to the disk; false on a write error.
   virtual bool FlushStreamToDisk(std::FILE* stream) = 0;
-  // Moves from over to, replacing to, with write-through; the replacement is
-  // atomic for readers of to.
-  virtual bool MoveFileReplacing(const std::string& from, const std::string& to) = 0;
 
   // --- Process.
   // Ends the process with the given status after the runtime's exit handlers
@@ -178,6 +217,10 @@ Env& CurrentEnv();
 // Tests only: makes env current (null restores the default); returns the
 // previous one.
 Env* SetCurrentEnv(Env* env);
+
+// A short text for an error of the file calls: "exists", "does not exist",
+// "is a link, or a directory on its way is one", or the system's own words.
+std::string FileErrorText(int error);
 
 // The one path separator of FilePath on this platform: "\\" on Windows, "/" on
 // POSIX (so the tools work on Linux paths).

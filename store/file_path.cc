@@ -147,3 +147,42 @@ bool FilePath::MakeUniqueFile(const std::string& prefix,
 }
 
 }  // namespace brackenfold
+
+namespace brackenfold {
+
+void SplitStorePath(const FilePath& path, std::string* directory,
+                    std::string* name) {
+  const std::string& text = path.text();
+  std::size_t last = text.rfind(kPathSeparator);
+  *directory =
+      last == std::string::npos ? std::string() : text.substr(0, last + 1);
+  *name = last == std::string::npos ? text : text.substr(last + 1);
+}
+
+int UniqueFileMaker::Create(const std::string& prefix,
+                            const std::string& suffix, std::string* stored,
+                            std::FILE** stream) {
+  Env& env = CurrentEnv();
+  // Upper-cased: on a file system that ignores case, Bin and bin share
+  // their names.
+  std::string pattern = prefix + '\0' + suffix;
+  ToUpper(pattern);
+  auto remembered = next_.find(pattern);
+  const std::uint32_t start =
+      remembered == next_.end() ? env.Time() : remembered->second;
+  std::uint32_t counter = start;
+  for (;;) {
+    std::string name =
+        FormatText("%s%.8X%s", prefix.c_str(), counter, suffix.c_str());
+    int error = env.CreateFileIn(directory_, name, stream);
+    if (error == 0) {
+      next_[pattern] = counter + 1;
+      *stored = std::move(name);
+      return 0;
+    }
+    if (error != kErrnoExists) return error;
+    if (++counter == start) return kErrnoExists;
+  }
+}
+
+}  // namespace brackenfold

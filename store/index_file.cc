@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "platform/env.h"
 #include "store/text.h"
 
 namespace brackenfold {
@@ -15,6 +16,10 @@ constexpr const char kComponentEnd[] = "componentend";
 
 bool HasLineEnd(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
+}
+
+bool HasNul(const std::string& text) {
+  return text.find('\0') != std::string::npos;
 }
 
 bool HasOuterWhiteSpace(const std::string& text) {
@@ -61,11 +66,18 @@ bool StdioIndexSink(void* context, const char* bytes, std::size_t count) {
   return std::fwrite(bytes, 1, count, stream) == count;
 }
 
+bool IndexIdRoundTrips(const std::string& id) {
+  // The reader skips a blank id (and the entry with it) and trims it.
+  return !id.empty() && !HasLineEnd(id) && !HasNul(id) &&
+         !HasOuterWhiteSpace(id);
+}
+
 bool IndexEntryRoundTrips(const IndexEntry& entry) {
-  if (HasLineEnd(entry.id)) return false;
+  if (!IndexIdRoundTrips(entry.id)) return false;
   for (const auto& [registered, stored] : entry.files) {
     if (registered.empty() || stored.empty()) return false;
     if (HasLineEnd(registered) || HasLineEnd(stored)) return false;
+    if (HasNul(registered) || HasNul(stored)) return false;
     if (registered.find(';') != std::string::npos) return false;
     if (HasOuterWhiteSpace(registered) || HasOuterWhiteSpace(stored)) {
       return false;
@@ -97,6 +109,13 @@ bool IndexReader::Open(FilePath path) {
   Close();
   stream_ = path.OpenStream("r");
   return stream_ != nullptr;
+}
+
+int IndexReader::OpenInStore(const FilePath& index_path) {
+  Close();
+  std::string directory, name;
+  SplitStorePath(index_path, &directory, &name);
+  return CurrentEnv().OpenFileIn(directory, name, "r", &stream_);
 }
 
 void IndexReader::Close() {

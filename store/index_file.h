@@ -33,9 +33,14 @@ using IndexWriteSink = bool (*)(void* context, const char* bytes,
 // Context: a std::FILE*; true when every byte was written.
 bool StdioIndexSink(void* context, const char* bytes, std::size_t count);
 
-// True when the reader gives the entry back as it is: no line end in the id
-// or any name, and every registered name and stored name non-empty, without
-// white space at either end, and the registered name without ";".
+// True when the reader gives an entry with this id back: not blank, no line
+// end, no NUL, no white space at either end.
+bool IndexIdRoundTrips(const std::string& id);
+
+// True when the reader gives the entry back as it is: the id round-trips, no
+// line end or NUL in any name, and every registered name and stored name
+// non-empty, without white space at either end, and the registered name without
+// ";".
 bool IndexEntryRoundTrips(const IndexEntry& entry);
 
 // Writes the entry's lines, one sink call per line; false at the first sink
@@ -53,6 +58,10 @@ class IndexReader {
 
   // Closes any open stream, then opens path with mode "r".
   bool Open(FilePath path);
+  // As Open, for the index of a store: the index's name is opened from its
+  // directory without following a link. 0, or the errno (kErrnoNoEntry when
+  // there is no index, kErrnoLink when it is a link).
+  int OpenInStore(const FilePath& index_path);
   void Close();
   // The next complete entry (id upper-cased, version 0 when it has no version
   // line); false at the end of the file, with no stream, or when the file

@@ -17,7 +17,17 @@ std::string& SearchListFileSetting() {
   return *file;
 }
 
+const std::vector<FilePath>*& SearchDirectoriesSetting() {
+  static const std::vector<FilePath>* directories = nullptr;
+  return directories;
+}
+
 }  // namespace
+
+void SetSearchDirectoriesInsteadOfList(
+    const std::vector<FilePath>* directories) {
+  SearchDirectoriesSetting() = directories;
+}
 
 const std::string& SearchListFile() { return SearchListFileSetting(); }
 
@@ -47,7 +57,11 @@ std::vector<FilePath> SearchDirectories(bool machine_store_only) {
   if (!machine_store_only && LookupStore(kUserStoreName, &store)) {
     directories.push_back(store);
   }
-  ReadSearchList(SearchListFile(), &directories);
+  if (const std::vector<FilePath>* given = SearchDirectoriesSetting()) {
+    directories.insert(directories.end(), given->begin(), given->end());
+  } else {
+    ReadSearchList(SearchListFile(), &directories);
+  }
   return directories;
 }
 
@@ -57,8 +71,9 @@ void ReadStoreIndex(InstalledComponents& table, FilePath directory) {
   // Without the lock within the time-out the index is read all the same; a
   // concurrent rewrite then costs at most the entry it cut off.
   StoreLockGuard lock(AcquireStoreLock(index_path, kSearchLockTimeoutMs));
+  // A link at the index's name is not followed out of the store.
   IndexReader reader;
-  if (!reader.Open(index_path)) return;
+  if (reader.OpenInStore(index_path) != 0) return;
   std::string id;
   std::int32_t version = 0;
   FileMap files;

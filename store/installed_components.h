@@ -23,6 +23,12 @@ const std::string& SearchListFile();
 // Tests and tools only: another list file (empty for none).
 void SetSearchListFile(const std::string& path);
 
+// Tools only: directories searched after the stores in place of those of the
+// search list file, given as values (null: back to the list file). The
+// vector must outlive its use.
+void SetSearchDirectoriesInsteadOfList(
+    const std::vector<FilePath>* directories);
+
 // Appends the directories named by list_file, one a line, each trimmed;
 // blank lines are passed over. A missing file (or an empty name) adds nothing.
 void ReadSearchList(const std::string& list_file,

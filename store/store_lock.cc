@@ -6,7 +6,7 @@
 namespace brackenfold {
 
 StoreLock* AcquireStoreLock(const FilePath& index_path,
-                            std::uint32_t timeout_ms) {
+                            std::uint32_t timeout_ms, std::string* why) {
   Env& env = CurrentEnv();
   const std::uint32_t start = env.TickCount();
 
@@ -14,15 +14,31 @@ StoreLock* AcquireStoreLock(const FilePath& index_path,
   FilePath directory(index_path);
   directory.ToParent();
   bool is_directory = false;
-  if (!directory.Exists(&is_directory) || !is_directory) return nullptr;
+  if (!directory.Exists(&is_directory) || !is_directory) {
+    if (why) *why = "the store directory does not exist";
+    return nullptr;
+  }
 
-  const std::string lock_path = index_path.PathText() + ".lock";
+  std::string store, name;
+  SplitStorePath(FilePath(index_path.PathText() + ".lock"), &store, &name);
   for (;;) {
-    std::unique_ptr<HeldLockFile> file = env.CreateLockFile(lock_path);
+    int error = 0;
+    std::unique_ptr<HeldLockFile> file =
+        env.CreateLockFileIn(store, name, &error);
     if (file) return new StoreLock{std::move(file)};
+    if (error == kErrnoLink) {
+      if (why) {
+        *why = "the lock file '" + index_path.PathText() +
+               ".lock' is a link or not a plain file";
+      }
+      return nullptr;
+    }
     env.SleepMs(100);
     // Unsigned difference: a wrap of the tick count does no harm.
-    if (env.TickCount() - start >= timeout_ms) return nullptr;
+    if (env.TickCount() - start >= timeout_ms) {
+      if (why) *why = "the store is locked by another process";
+      return nullptr;
+    }
   }
 }
 

@@ -305,7 +305,13 @@ class ReadOnlyStoreEnv : public FakeEnv {
     return false;
   }
   int CreateNewFile(const std::string&) override { return 13; }  // EACCES
-  std::unique_ptr<HeldLockFile> CreateLockFile(const std::string&) override {
+  int CreateFileIn(const std::string&, const std::string&,
+                   std::FILE**) override {
+    return 13;
+  }
+  std::unique_ptr<HeldLockFile> CreateLockFileIn(const std::string&,
+                                                 const std::string&,
+                                                 int*) override {
     return nullptr;
   }
   std::uint32_t LastError() override { return error_; }

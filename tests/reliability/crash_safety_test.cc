@@ -173,16 +173,23 @@ class KillingEnv : public FakeEnv {
     Step();
     return FakeEnv::RemoveFileAt(path);
   }
-  int CreateNewFile(const std::string& path) override {
+  int CreateFileIn(const std::string& directory, const std::string& name,
+                   std::FILE** stream) override {
     Step();
-    const int result = FakeEnv::CreateNewFile(path);
-    Step();  // between creating a payload file and writing it
+    const int result = FakeEnv::CreateFileIn(directory, name, stream);
+    Step();  // between creating a file and writing it
     return result;
   }
-  std::unique_ptr<HeldLockFile> CreateLockFile(
-      const std::string& path) override {
+  bool RemoveFileIn(const std::string& directory,
+                    const std::string& name) override {
     Step();
-    return FakeEnv::CreateLockFile(path);
+    return FakeEnv::RemoveFileIn(directory, name);
+  }
+  std::unique_ptr<HeldLockFile> CreateLockFileIn(const std::string& directory,
+                                                 const std::string& name,
+                                                 int* error) override {
+    Step();
+    return FakeEnv::CreateLockFileIn(directory, name, error);
   }
   std::FILE* OpenStreamDenyWrite(const std::string& path,
                                  const char* mode) override {
@@ -195,10 +202,10 @@ class KillingEnv : public FakeEnv {
     Step();
     return flushed;
   }
-  bool MoveFileReplacing(const std::string& from,
-                         const std::string& to) override {
+  bool MoveFileIn(const std::string& directory, const std::string& from,
+                  const std::string& to) override {
     Step();
-    const bool moved = FakeEnv::MoveFileReplacing(from, to);
+    const bool moved = FakeEnv::MoveFileIn(directory, from, to);
     Step();  // the new index in place, the lock still held
     return moved;
   }

@@ -344,8 +344,29 @@ std::uint32_t FakeEnv::ExpandEnvironmentText(const std::string& text,
   if (buffer && size >= needed) std::memcpy(buffer, out.c_str(), needed);
   return needed;
 }
-std::unique_ptr<HeldLockFile> FakeEnv::CreateLockFile(const std::string& path) {
-  return base_->CreateLockFile(HostPath(path));
+int FakeEnv::CreateFileIn(const std::string& directory, const std::string& name,
+                          std::FILE** stream) {
+  return base_->CreateFileIn(HostPath(directory), name, stream);
+}
+int FakeEnv::OpenFileIn(const std::string& directory, const std::string& name,
+                        const char* mode, std::FILE** stream) {
+  return base_->OpenFileIn(HostPath(directory), name, mode, stream);
+}
+EntryKind FakeEnv::KindIn(const std::string& directory,
+                          const std::string& name) {
+  return base_->KindIn(HostPath(directory), name);
+}
+bool FakeEnv::RemoveFileIn(const std::string& directory,
+                           const std::string& name) {
+  return base_->RemoveFileIn(HostPath(directory), name);
+}
+bool FakeEnv::MoveFileIn(const std::string& directory, const std::string& from,
+                         const std::string& to) {
+  return base_->MoveFileIn(HostPath(directory), from, to);
+}
+std::unique_ptr<HeldLockFile> FakeEnv::CreateLockFileIn(
+    const std::string& directory, const std::string& name, int* error) {
+  return base_->CreateLockFileIn(HostPath(directory), name, error);
 }
 std::FILE* FakeEnv::OpenStreamDenyWrite(const std::string& path,
                                         const char* mode) {
@@ -353,10 +374,6 @@ std::FILE* FakeEnv::OpenStreamDenyWrite(const std::string& path,
 }
 bool FakeEnv::FlushStreamToDisk(std::FILE* stream) {
   return base_->FlushStreamToDisk(stream);
-}
-bool FakeEnv::MoveFileReplacing(const std::string& from,
-                                const std::string& to) {
-  return base_->MoveFileReplacing(HostPath(from), HostPath(to));
 }
 std::string FakeEnv::HostPath(const std::string& path) const {
   bool drive = path.size() >= 2 && path[1] == ':' &&

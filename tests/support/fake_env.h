@@ -50,8 +50,8 @@ class FakeEnv : public Env {
   void SetRegString(RegKey root, const std::string& key,
                     const std::string& name, const std::string& value,
                     std::uint32_t type = reg::kSz);
-  void SetRegDword(RegKey root, const std::string& key,
-                   const std::string& name, std::uint32_t value);
+  void SetRegDword(RegKey root, const std::string& key, const std::string& name,
+                   std::uint32_t value);
   void AddRegKey(RegKey root, const std::string& key);
   bool HasRegKey(RegKey root, const std::string& key) const;
   std::optional<FakeRegValue> RegValue(RegKey root, const std::string& key,
@@ -76,8 +76,7 @@ class FakeEnv : public Env {
   std::vector<RecordedBox> boxes;
   std::function<bool(const SaveFileRequest&, std::string*)> save_dialog;
   std::vector<SaveFileRequest> save_requests;
-  std::function<std::intptr_t(ModuleHandle, int, WindowHandle,
-                              DialogHandler*)>
+  std::function<std::intptr_t(ModuleHandle, int, WindowHandle, DialogHandler*)>
       modal_dialog;
 
   // --- Time.
@@ -118,8 +117,8 @@ class FakeEnv : public Env {
   LibraryHandle OpenLibrary(const std::string& path) override;
   void* FindLibraryEntry(LibraryHandle library, const char* name) override;
   void CloseLibrary(LibraryHandle library) override;
-  void CallComponentInitialize(void* entry, const char* library_path,
-                               int count, const char** registered,
+  void CallComponentInitialize(void* entry, const char* library_path, int count,
+                               const char** registered,
                                const char** stored) override;
 
   void SleepMs(std::uint32_t milliseconds) override;
@@ -140,13 +139,22 @@ class FakeEnv : public Env {
   std::uint32_t LogicalDriveStrings(std::uint32_t size, char* buffer) override;
   std::uint32_t ExpandEnvironmentText(const std::string& text, char* buffer,
                                       std::uint32_t size) override;
-  std::unique_ptr<HeldLockFile> CreateLockFile(
-      const std::string& path) override;
+  int CreateFileIn(const std::string& directory, const std::string& name,
+                   std::FILE** stream) override;
+  int OpenFileIn(const std::string& directory, const std::string& name,
+                 const char* mode, std::FILE** stream) override;
+  EntryKind KindIn(const std::string& directory,
+                   const std::string& name) override;
+  bool RemoveFileIn(const std::string& directory,
+                    const std::string& name) override;
+  bool MoveFileIn(const std::string& directory, const std::string& from,
+                  const std::string& to) override;
+  std::unique_ptr<HeldLockFile> CreateLockFileIn(const std::string& directory,
+                                                 const std::string& name,
+                                                 int* error) override;
   std::FILE* OpenStreamDenyWrite(const std::string& path,
                                  const char* mode) override;
   bool FlushStreamToDisk(std::FILE* stream) override;
-  bool MoveFileReplacing(const std::string& from,
-                         const std::string& to) override;
   void Exit(int status) override;
 
   // Drive strings reported by LogicalDriveStrings ("C:\\", "D:\\").

@@ -95,11 +95,13 @@ TEST_F(ComponentCommandsTest, CheckNamesABlobThatCannotBeRead) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err,
             "ComponentBlob::Init Failed in reader init\n"
-            "bfold check: 'unsigned.blob' is not a component blob signed with "
-            "the built-in key, or its descriptor cannot be read\n");
+            "bfold check: blob 'unsigned.blob': signature: the blob has no "
+            "signature section\n");
   run = Bfold("check core.blob missing.blob");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "bfold check: cannot open blob 'missing.blob'\n");
+  EXPECT_EQ(run.err,
+            "bfold check: blob 'missing.blob': cannot be opened: No such file "
+            "or directory\n");
   run = Bfold("check --store nowhere core.blob");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "bfold check: store directory 'nowhere' does not exist\n");

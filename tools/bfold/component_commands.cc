@@ -27,109 +27,58 @@ namespace {
   throw CLI::RuntimeError(code);
 }
 
-// Points the installed-component search at the given directories, through a
-// search list file of its own in the temporary directory, for as long as it
-// lives.
-class ScopedSearchList {
+// Points the installed-component search at the given directories, handed
+// over as values (no file is written for them), for as long as it lives.
+class ScopedSearchDirectories {
  public:
-  ScopedSearchList(const char* command,
-                   const std::vector<FilePath>& directories)
-      : previous_(SearchListFile()) {
-    std::string text;
-    for (const FilePath& directory : directories) {
-      if (directory.text().find_first_of("\r\n") != std::string::npos) {
-        Fail(command, "a directory name holds a line break");
-      }
-      text += directory.text() + "\n";
-    }
-    FilePath list;
-    if (!list.MakeUniqueFile("bfold-search", std::string(".txt"), true)) {
-      Fail(command, "cannot make a file in the temporary directory");
-    }
-    path_ = list.text();
-    std::FILE* stream = list.OpenStream("wb");
-    bool written = stream != nullptr && std::fwrite(text.data(), 1, text.size(),
-                                                    stream) == text.size();
-    if (stream != nullptr && std::fclose(stream) != 0) written = false;
-    if (!written) {
-      list.RemoveFile();
-      Fail(command, "cannot write '" + path_ + "'");
-    }
-    SetSearchListFile(path_);
+  explicit ScopedSearchDirectories(std::vector<FilePath> directories)
+      : directories_(std::move(directories)) {
+    SetSearchDirectoriesInsteadOfList(&directories_);
   }
-  ~ScopedSearchList() {
-    SetSearchListFile(previous_);
-    FilePath(path_).RemoveFile();
-  }
-  ScopedSearchList(const ScopedSearchList&) = delete;
-  ScopedSearchList& operator=(const ScopedSearchList&) = delete;
+  ~ScopedSearchDirectories() { SetSearchDirectoriesInsteadOfList(nullptr); }
+  ScopedSearchDirectories(const ScopedSearchDirectories&) = delete;
+  ScopedSearchDirectories& operator=(const ScopedSearchDirectories&) = delete;
 
  private:
-  std::string previous_;
-  std::string path_;
+  std::vector<FilePath> directories_;
 };
 
-struct BlobComponent {
-  std::string path;
-  std::string id;
-  std::int32_t version = 0;
-};
-
-// Opens and verifies every blob, as the installer will; a blob that fails
-// is named (after ComponentBlob::Init's own line) and ends the command. With
-// installed and required given, it also merges each blob's counted
-// prerequisites into required, as the prerequisite check does.
-std::vector<BlobComponent> ReadComponents(
-    const char* command, const std::vector<std::string>& blob_files,
-    const InstalledComponents* installed = nullptr,
-    RequiredVersions* required = nullptr) {
-  std::vector<BlobComponent> components;
-  for (const std::string& path : blob_files) {
-    BlobFile stream(path);
-    if (!stream) Fail(command, "cannot open blob '" + path + "'");
-    ComponentBlob blob(StdioBlobStream(stream.get()));
-    if (!blob.Init(false)) {
-      Fail(command, "'" + path +
-                        "' is not a component blob signed with the built-in "
-                        "key, or its descriptor cannot be read");
-    }
-    if (installed != nullptr && required != nullptr) {
-      MergeRequirements(*installed, blob.GetPrerequisites(), *required);
-    }
-    components.push_back(BlobComponent{path, blob.GetId(), blob.GetVersion()});
-  }
-  return components;
+// Opens and verifies every blob, as the installer does, and keeps them open
+// for the installation; a blob that fails is named with the cause (after
+// ComponentBlob::Init's own line) and ends the command.
+std::vector<OpenedBlob> OpenComponents(const char* command,
+                                       const std::vector<std::string>& files) {
+  std::vector<OpenedBlob> blobs;
+  std::string why;
+  std::vector<FilePath> paths(files.begin(), files.end());
+  if (!OpenBlobs(paths, &blobs, &why)) Fail(command, why);
+  return blobs;
 }
 
-// Runs the prerequisite check, printing every unmet requirement (or, with
-// json, the whole result); false when there is one.
-bool ReportPrerequisites(const std::vector<std::string>& blob_files,
-                         const std::vector<BlobComponent>& components,
-                         bool json) {
-  std::vector<UnmetRequirement> unmet;
-  std::vector<FilePath> paths(blob_files.begin(), blob_files.end());
-  bool met = CheckPrerequisites(&unmet, true, paths);
-  if (json) {
-    Json blobs = Json::array(), unmet_json = Json::array();
-    for (const BlobComponent& component : components) {
-      blobs.push_back({{"blob", JsonText(component.path)},
-                       {"id", JsonText(component.id)},
-                       {"version", component.version}});
-    }
-    for (const UnmetRequirement& requirement : unmet) {
-      unmet_json.push_back(
-          {{"id", JsonText(requirement.id)}, {"version", requirement.version}});
-    }
-    PrintJson({{"components", std::move(blobs)},
-               {"unmet", std::move(unmet_json)},
-               {"met", met}});
-    return met;
-  }
+void PrintUnmet(const std::vector<UnmetRequirement>& unmet) {
   for (const UnmetRequirement& requirement : unmet) {
     std::printf("unmet: %s version %d or later\n", requirement.id.c_str(),
                 static_cast<int>(requirement.version));
   }
-  return met;
+}
+
+// The check's result as JSON: every blob's id and version, and the unmet
+// requirements.
+void PrintCheckJson(const std::vector<OpenedBlob>& blobs,
+                    const std::vector<UnmetRequirement>& unmet, bool met) {
+  Json blobs_json = Json::array(), unmet_json = Json::array();
+  for (const OpenedBlob& opened : blobs) {
+    blobs_json.push_back({{"blob", JsonText(opened.path.text())},
+                          {"id", JsonText(opened.blob->GetId())},
+                          {"version", opened.blob->GetVersion()}});
+  }
+  for (const UnmetRequirement& requirement : unmet) {
+    unmet_json.push_back(
+        {{"id", JsonText(requirement.id)}, {"version", requirement.version}});
+  }
+  PrintJson({{"components", std::move(blobs_json)},
+             {"unmet", std::move(unmet_json)},
+             {"met", met}});
 }
 
 struct CheckOptions {
@@ -144,17 +93,21 @@ void RunCheck(const CheckOptions& options) {
   if (!CollectSearchDirectories(options.search, &directories, &error)) {
     Fail("check", error);
   }
-  std::vector<BlobComponent> components =
-      ReadComponents("check", options.blobs);
-  ScopedSearchList search_list("check", directories);
-  for (const BlobComponent& component : components) {
-    if (options.json) break;
-    std::printf("%s %d  %s\n", component.id.c_str(),
-                static_cast<int>(component.version), component.path.c_str());
+  std::vector<OpenedBlob> blobs = OpenComponents("check", options.blobs);
+  ScopedSearchDirectories search(directories);
+  std::vector<UnmetRequirement> unmet;
+  bool met = CheckOpenedPrerequisites(&unmet, true, blobs);
+  if (options.json) {
+    PrintCheckJson(blobs, unmet, met);
+  } else {
+    for (const OpenedBlob& opened : blobs) {
+      std::printf("%s %d  %s\n", opened.blob->GetId().c_str(),
+                  static_cast<int>(opened.blob->GetVersion()),
+                  opened.path.text().c_str());
+    }
+    PrintUnmet(unmet);
   }
-  if (!ReportPrerequisites(options.blobs, components, options.json)) {
-    Fail("check", "the prerequisites of these blobs are not met");
-  }
+  if (!met) Fail("check", "the prerequisites of these blobs are not met");
   if (!options.json) std::printf("all prerequisites met\n");
 }
 
@@ -180,39 +133,24 @@ void RunInstall(const InstallOptions& options) {
   if (!CollectSearchDirectories(options.search, &directories, &error)) {
     Fail("install", error);
   }
-  ScopedSearchList search_list("install", directories);
-  // This pass over the blobs is the installation's prerequisite check, so
-  // each blob is opened and its signature checked twice in all, as the
-  // installer does: here, and when its files are written.
-  InstalledComponents installed;
-  SearchInstalledComponents(installed, true);
-  RequiredVersions required;
-  std::vector<BlobComponent> components =
-      ReadComponents("install", options.blobs, &installed, &required);
-  AvailableVersions available;
-  for (const BlobComponent& component : components) {
-    available.emplace(component.id, component.version);
-  }
+  ScopedSearchDirectories search(directories);
+  // Each blob is opened and checked once, and stays open until its files
+  // are written, as in the installer.
+  std::vector<OpenedBlob> blobs = OpenComponents("install", options.blobs);
   std::vector<UnmetRequirement> unmet;
-  if (!CheckRequirements(installed, available, required, &unmet)) {
-    for (const UnmetRequirement& requirement : unmet) {
-      std::printf("unmet: %s version %d or later\n", requirement.id.c_str(),
-                  static_cast<int>(requirement.version));
-    }
+  if (!CheckOpenedPrerequisites(&unmet, true, blobs)) {
+    PrintUnmet(unmet);
     Fail("install",
          "the prerequisites of these blobs are not met; nothing was installed");
   }
-  std::vector<FilePath> paths(options.blobs.begin(), options.blobs.end());
-  if (!InstallCheckedComponents(directory, paths)) {
-    Fail("install",
-         "could not install into '" + directory.text() +
-             "': the directory cannot be made, the store is locked by "
-             "another process, a payload file cannot be written, or the "
-             "index cannot be replaced; the index is unchanged");
+  std::string why;
+  if (!InstallOpenedBlobs(directory, blobs, &why)) {
+    Fail("install", "could not install into '" + directory.text() +
+                        "': " + why + "; the index is unchanged");
   }
-  for (const BlobComponent& component : components) {
-    std::printf("installed %s %d\n", component.id.c_str(),
-                static_cast<int>(component.version));
+  for (const OpenedBlob& opened : blobs) {
+    std::printf("installed %s %d\n", opened.blob->GetId().c_str(),
+                static_cast<int>(opened.blob->GetVersion()));
   }
   FilePath index_path(directory);
   index_path.AppendFile(kIndexFileName);

@@ -48,9 +48,11 @@ void RunIndex(const std::string& target, bool json) {
                  "reading '%s' without the lock\n",
                  index_path.text().c_str());
   }
+  // Read from its directory, never through a link.
   IndexReader reader;
-  if (!reader.Open(index_path)) {
-    Fail("index", "cannot open '" + index_path.text() + "'");
+  if (int error = reader.OpenInStore(index_path); error != 0) {
+    Fail("index",
+         "cannot open '" + index_path.text() + "': " + FileErrorText(error));
   }
   IndexEntry entry;
   Json entries = Json::array();
