@@ -52,7 +52,7 @@ FUZZERS=(blob_reader_fuzzer blob_extract_fuzzer index_reader_fuzzer
 # Memory limits per target (default: -rss_limit_mb=2048). Extraction runs
 # tight, so that a decompression bomb fails it even where no invariant does.
 declare -A FUZZ_LIMITS=(
-  [blob_extract_fuzzer]="-rss_limit_mb=512 -malloc_limit_mb=64"
+  [blob_extract_fuzzer]="-rss_limit_mb=1024 -malloc_limit_mb=64"
 )
 
 # fuzz NAME: runs one target over a scratch copy of its seeds, so the
