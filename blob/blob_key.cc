@@ -8,6 +8,8 @@
 #include <memory>
 #include <sstream>
 
+#include "blob/blob_key_check.h"
+
 namespace brackenfold {
 
 namespace {
@@ -55,22 +57,11 @@ bool FromHex(const std::string& hex, Integer* value) {
   return true;
 }
 
-// The group checks shared by the public and the private key.
+// The checks of the public values that every key must pass.
 bool CheckGroup(const BlobKey& key, std::string* error) {
-  if (key.q.ByteCount() != 21 || key.p.BitCount() != 1024) {
-    *error = "p must have 1024 bits and q 21 bytes";
-    return false;
-  }
-  if ((key.p - 1) % key.q != 0) {
-    *error = "q does not divide p - 1";
-    return false;
-  }
-  if (key.g <= 1 || key.g >= key.p || a_exp_b_mod_c(key.g, key.q, key.p) != 1) {
-    *error = "g is not of order q";
-    return false;
-  }
-  if (key.y <= 1 || key.y >= key.p) {
-    *error = "y is out of range";
+  const char* problem = BlobKeyProblem({key.p, key.q, key.g, key.y});
+  if (problem != nullptr) {
+    *error = problem;
     return false;
   }
   return true;
@@ -120,20 +111,17 @@ bool DecodeBlobPublicKey(const std::string& der, BlobKey* key,
              std::to_string(der.size());
     return false;
   }
-  BlobKey decoded;
-  try {
-    CryptoPP::ByteQueue queue;
-    queue.Put(reinterpret_cast<const unsigned char*>(der.data()), der.size());
-    CryptoPP::BERSequenceDecoder sequence(queue);
-    decoded.p.BERDecode(sequence);
-    decoded.q.BERDecode(sequence);
-    decoded.g.BERDecode(sequence);
-    decoded.y.BERDecode(sequence);
-    sequence.MessageEnd();
-  } catch (const CryptoPP::Exception&) {
+  BlobKeyValues values;
+  if (!DecodeBlobKeyValues(reinterpret_cast<const unsigned char*>(der.data()),
+                           der.size(), &values)) {
     *error = "not a DER SEQUENCE of four INTEGERs";
     return false;
   }
+  BlobKey decoded;
+  decoded.p = values.p;
+  decoded.q = values.q;
+  decoded.g = values.g;
+  decoded.y = values.y;
   if (EncodeBlobPublicKey(decoded) != der) {
     *error = "not in the 421-byte form (p, q, g, y)";
     return false;

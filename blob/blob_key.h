@@ -25,14 +25,15 @@ bool GenerateBlobKey(CryptoPP::RandomNumberGenerator& rng, BlobKey* key);
 // DER SEQUENCE { p, q, g, y }; empty when the key does not take the 421-byte
 // form (p of 129 content bytes, q of 21, g and y of 128).
 std::string EncodeBlobPublicKey(const BlobKey& key);
-// Reads a public key in that form; x stays zero.
+// Reads a public key in that form and checks it fully (BlobKeyProblem); x
+// stays zero.
 bool DecodeBlobPublicKey(const std::string& der, BlobKey* key,
                          std::string* error);
 
 // The private key file: a marker line and p, q, g, y, x in hexadecimal.
 std::string FormatBlobPrivateKey(const BlobKey& key);
-// Reads and checks it (q divides p - 1, g has order q, y = g^x mod p, and the
-// public form is 421 bytes).
+// Reads and checks it (the public values as BlobKeyProblem does, 0 < x < q,
+// y = g^x mod p, and the public form is 421 bytes).
 bool ParseBlobPrivateKey(const std::string& text, BlobKey* key,
                          std::string* error);
 

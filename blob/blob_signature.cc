@@ -1,15 +1,17 @@
 #include "blob/blob_signature.h"
 
-#include <cryptopp/asn.h>
 #include <cryptopp/integer.h>
 #include <cryptopp/modarith.h>
-#include <cryptopp/queue.h>
 #include <cryptopp/sha.h>
 
+#include <array>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "blob/blob_internal.h"
+#include "blob/blob_key_check.h"
 
 namespace brackenfold {
 
@@ -38,23 +40,63 @@ bool ReadContent(const BlobStream& s, std::uint32_t count,
 
 }  // namespace
 
+namespace {
+
+// A key buffer with its decoded values and the verdict of BlobKeyProblem.
+struct CheckedKey {
+  std::vector<unsigned char> buffer;  // kKeyBufferSize bytes
+  bool sound = false;
+  BlobKeyValues values;
+};
+
+// The last few keys seen, so that the primality tests run once per key and
+// process rather than once per signature.
+class CheckedKeyCache {
+ public:
+  std::shared_ptr<const CheckedKey> Find(const unsigned char* key) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    for (const auto& entry : entries_) {
+      if (entry &&
+          std::memcmp(entry->buffer.data(), key, kKeyBufferSize) == 0) {
+        return entry;
+      }
+    }
+    return nullptr;
+  }
+  void Add(std::shared_ptr<const CheckedKey> entry) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    entries_[next_] = std::move(entry);
+    next_ = (next_ + 1) % entries_.size();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::array<std::shared_ptr<const CheckedKey>, 4> entries_;
+  std::size_t next_ = 0;
+};
+
+std::shared_ptr<const CheckedKey> CheckKey(const unsigned char* key) {
+  static CheckedKeyCache cache;
+  std::shared_ptr<const CheckedKey> found = cache.Find(key);
+  if (found) return found;
+  auto checked = std::make_shared<CheckedKey>();
+  checked->buffer.assign(key, key + kKeyBufferSize);
+  checked->sound = DecodeBlobKeyValues(key, kKeyBufferSize, &checked->values) &&
+                   BlobKeyProblem(checked->values) == nullptr;
+  cache.Add(checked);
+  return checked;
+}
+
+}  // namespace
+
 bool VerifyBlobSignature(const unsigned char* digest, std::size_t digest_length,
                          const unsigned char* signature,
                          const unsigned char* key) {
+  std::shared_ptr<const CheckedKey> checked = CheckKey(key);
+  if (!checked->sound) return false;
+  const BlobKeyValues& k = checked->values;
+  std::size_t q_length = k.q.ByteCount();  // 21: the key is sound
   try {
-    CryptoPP::ByteQueue queue;
-    queue.Put(key, kKeyBufferSize);
-    CryptoPP::Integer p, q, g, y;
-    CryptoPP::BERSequenceDecoder sequence(queue);
-    p.BERDecode(sequence);
-    q.BERDecode(sequence);
-    g.BERDecode(sequence);
-    y.BERDecode(sequence);
-    sequence.MessageEnd();
-    std::size_t q_length = q.ByteCount();
-    if (q_length == 0 || 2 * q_length > kSignatureBufferSize || p <= 1) {
-      return false;
-    }
     CryptoPP::Integer m(digest, digest_length);
     CryptoPP::Integer r(signature, q_length);
     CryptoPP::Integer s(signature + q_length, q_length);
@@ -62,10 +104,9 @@ bool VerifyBlobSignature(const unsigned char* digest, std::size_t digest_length,
     // g^s * y^r mod p as one simultaneous exponentiation (in Montgomery
     // form, p being odd): about half the work of two separate ones.
     CryptoPP::Integer x =
-        CryptoPP::ModularArithmetic(p).CascadeExponentiate(g, s, y, r);
-    return r == (x + m) % q;
+        CryptoPP::ModularArithmetic(k.p).CascadeExponentiate(k.g, s, k.y, r);
+    return r == (x + m) % k.q;
   } catch (const CryptoPP::Exception&) {
-    // A key that does not decode verifies nothing.
     return false;
   }
 }

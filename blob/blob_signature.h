@@ -22,8 +22,9 @@ inline constexpr std::size_t kKeyBufferSize = 847;
 
 // True when the signature verifies: key is kKeyBufferSize bytes starting with
 // the DER key, signature is kSignatureBufferSize bytes holding r then s, each
-// as many big-endian bytes as q has. A key that does not decode, or whose q
-// needs more than half the signature buffer, gives false.
+// as many big-endian bytes as q has. A key that does not decode or is not
+// sound (BlobKeyProblem) verifies nothing. The verdict on a key is kept for
+// the process, so only its first use pays for the primality tests.
 bool VerifyBlobSignature(const unsigned char* digest, std::size_t digest_length,
                          const unsigned char* signature,
                          const unsigned char* key);

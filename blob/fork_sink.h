@@ -14,12 +14,18 @@ using ForkSink = bool (*)(void* context, const char* bytes, std::size_t count);
 // written.
 bool FileSink(void* context, const char* bytes, std::size_t count);
 
-// Context: a TextSinkContext. Refuses when disabled; otherwise cuts the target
-// at the cursor, appends the bytes and advances the cursor.
+// The most a TextSink holds: descriptor texts are small, and a blob may not
+// make the reader allocate more than this for one of them.
+inline constexpr std::size_t kMaxTextSinkSize = 1 << 20;
+
+// Context: a TextSinkContext. Refuses when disabled, or when the text would
+// grow past limit; otherwise cuts the target at the cursor, appends the bytes
+// and advances the cursor.
 struct TextSinkContext {
   std::string* target;
   std::size_t cursor = 0;
   bool enabled = true;
+  std::size_t limit = kMaxTextSinkSize;
 };
 bool TextSink(void* context, const char* bytes, std::size_t count);
 

@@ -35,6 +35,8 @@ class MemoryBlobStream {
   MemoryBlobStream& operator=(const MemoryBlobStream&) = delete;
 
   BlobStream stream() { return BlobStream{&Read, &Seek, &Tell, this}; }
+  // Bytes handed out by reads since the last seek.
+  std::size_t read_since_seek() const { return read_since_seek_; }
 
  private:
   static std::size_t Read(void* handle, void* buffer, std::size_t count) {
@@ -44,10 +46,13 @@ class MemoryBlobStream {
     if (count > left) count = left;
     std::memcpy(buffer, self->data_ + self->position_, count);
     self->position_ += count;
+    self->read_since_seek_ += count;
     return count;
   }
   static bool Seek(void* handle, std::uint32_t position) {
-    static_cast<MemoryBlobStream*>(handle)->position_ = position;
+    auto* self = static_cast<MemoryBlobStream*>(handle);
+    self->position_ = position;
+    self->read_since_seek_ = 0;
     return true;
   }
   static std::uint32_t Tell(void* handle) {
@@ -58,6 +63,7 @@ class MemoryBlobStream {
   const std::uint8_t* data_;
   std::size_t size_;
   std::size_t position_ = 0;
+  std::size_t read_since_seek_ = 0;
 };
 
 struct CountingSinkContext {

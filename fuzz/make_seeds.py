@@ -6,6 +6,7 @@ forks as stored (level 0) zlib streams, so they stay mostly readable text.
 """
 import hashlib
 import os
+import struct
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -57,6 +58,22 @@ write("blob_reader_fuzzer", "no-files", b"0" + blob([]))
 write("blob_reader_fuzzer", "two-forks",
       b"4VantoriumBlob\n1\n0\nTOC \nFILE\nx\n2\nALL_MAIN\n0\n13\n2\n"
       b"UNIX_EXECUTABLE\n0\n13\n2\nDATA\n" + zlib.compress(b"hi", 0))
+
+
+def fork(compressed, uncompressed, data):
+    """blob_extract_fuzzer input: recorded sizes (32-bit LE each), fork data."""
+    return struct.pack("<II", compressed, uncompressed) + data
+
+
+text = zlib.compress(b"component text\n" * 20, 9)
+write("blob_extract_fuzzer", "honest", fork(len(text), 300, text))
+write("blob_extract_fuzzer", "empty", fork(8, 0, zlib.compress(b"")))
+# 1 MiB of zeros in about 1 KiB, announced as 5 bytes.
+bomb = zlib.compress(bytes(1 << 20), 9)
+write("blob_extract_fuzzer", "bomb", fork(len(bomb), 5, bomb))
+# A stream that runs past its recorded compressed size.
+stored = zlib.compress(bytes(range(256)) * 16, 0)
+write("blob_extract_fuzzer", "long-stream", fork(100, 4096, stored))
 
 write("index_reader_fuzzer", "two-entries",
       "component= BASE\n\tversion= 2\n\tinstalled_local= base.dll;base0001.dll\n"

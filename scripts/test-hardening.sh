@@ -46,17 +46,24 @@ build() {
     cmake --build "$BUILD" -j"$JOBS"
 }
 
-FUZZERS=(blob_reader_fuzzer index_reader_fuzzer descriptor_fuzzer
-         blob_list_fuzzer directory_path_fuzzer read_line_fuzzer)
+FUZZERS=(blob_reader_fuzzer blob_extract_fuzzer index_reader_fuzzer
+         descriptor_fuzzer blob_list_fuzzer directory_path_fuzzer
+         read_line_fuzzer)
+# Memory limits per target (default: -rss_limit_mb=2048). Extraction runs
+# tight, so that a decompression bomb fails it even where no invariant does.
+declare -A FUZZ_LIMITS=(
+  [blob_extract_fuzzer]="-rss_limit_mb=1024 -malloc_limit_mb=64"
+)
 
 # fuzz NAME: runs one target over a scratch copy of its seeds, so the
 # committed corpus is never touched; crash inputs go to $BUILD/fuzz-runs/NAME.
 fuzz() {
-  local name=$1 work="$BUILD/fuzz-runs/$1" dict=()
+  local name=$1 work="$BUILD/fuzz-runs/$1" dict=() limits
   rm -rf "$work" && mkdir -p "$work/corpus" "$work/crashes"
   [ -f "fuzz/dict/$name.dict" ] && dict=(-dict="fuzz/dict/$name.dict")
+  read -ra limits <<<"${FUZZ_LIMITS[$name]:--rss_limit_mb=2048}"
   "$BUILD/fuzz/$name" -max_total_time="$FUZZ_SECONDS" -timeout=10 \
-    -rss_limit_mb=2048 -max_len=8192 -print_final_stats=1 "${dict[@]}" \
+    "${limits[@]}" -max_len=8192 -print_final_stats=1 "${dict[@]}" \
     -artifact_prefix="$work/crashes/" "$work/corpus" "fuzz/seeds/$name"
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <vector>
@@ -152,6 +153,52 @@ TEST(ExtractForkTest, RecordedSizesMustMatchAfterInflating) {
   }
 }
 
+// Bombs: data that inflates to far more than the table announces, or a zlib
+// stream that runs past its recorded compressed size. Extraction fails at the
+// recorded limit; no sink ever receives more, and a text stays within its own
+// limit even when the table announces more.
+TEST(ExtractForkTest, BombsStopAtTheRecordedSizes) {
+  const std::string zeros = ZlibCompress(std::string(16 << 20, '\0'));
+  const std::string random = RandomBytes(100000, 5);
+  const std::string stored = ZlibCompress(random);  // about as long as random
+  const std::string text(2 << 20, 'a');
+  const std::string long_text = ZlibCompress(text);
+  auto size = [](const std::string& s) {
+    return static_cast<std::uint32_t>(s.size());
+  };
+  struct Case {
+    const char* what;
+    RawFork fork;
+    bool extracts;  // into a sink without a limit of its own
+    std::size_t most_delivered;
+  };
+  const std::vector<Case> cases = {
+      {"16 MiB announced as 5 bytes", {"f", zeros, size(zeros), 5}, false, 5},
+      {"16 MiB announced as empty", {"f", zeros, size(zeros), 0}, false, 0},
+      {"stream past its compressed size",
+       {"f", stored, 1000, size(random)},
+       false,
+       1000},
+      {"text above the text limit",
+       {"f", long_text, size(long_text), size(text)},
+       true,
+       text.size()},
+  };
+  for (const Case& c : cases) {
+    Extraction blob(RawBlob({c.fork}));
+    ASSERT_TRUE(blob.opened());
+    Pieces pieces;
+    EXPECT_EQ(blob.Extract("f", &pieces), c.extracts) << c.what;
+    EXPECT_LE(pieces.bytes.size(), c.most_delivered) << c.what;
+    std::string target;
+    TextSinkContext context{&target};
+    EXPECT_FALSE(blob.reader().ExtractFork(&TextSink, &context, "f", kMainFork))
+        << c.what;
+    EXPECT_LE(target.size(), std::min(c.most_delivered, kMaxTextSinkSize))
+        << c.what;
+  }
+}
+
 TEST(ExtractForkTest, ForkEndingAtTheEndOfTheBlob) {
   std::string contents = RandomBytes(20000, 2);
   Extraction blob(RawBlob({Fork("a", "first"), Fork("b", contents)}));
@@ -237,9 +284,15 @@ TEST(ForkSinkTest, TextSinkCutsAtTheCursorAndHonoursEnabled) {
   context.cursor = 1;
   EXPECT_TRUE(TextSink(&context, "ow", 2));
   EXPECT_EQ(target, "now");
+  context.limit = 4;  // a text may grow to the limit, and no further
+  EXPECT_TRUE(TextSink(&context, "w", 1));
+  EXPECT_FALSE(TextSink(&context, "s", 1));
+  context.cursor = 3;
+  EXPECT_TRUE(TextSink(&context, "!", 1));
+  EXPECT_EQ(target, "now!");
   context.enabled = false;
   EXPECT_FALSE(TextSink(&context, "x", 1));
-  EXPECT_EQ(target, "now");
+  EXPECT_EQ(target, "now!");
 }
 
 TEST(ForkSinkTest, FileSinkWritesEveryByte) {

@@ -1,11 +1,15 @@
 #include "blob/blob_signature.h"
 
+#include <cryptopp/asn.h>
+#include <cryptopp/nbtheory.h>
+#include <cryptopp/queue.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
 #include "blob/blob_key.h"
+#include "blob/blob_key_check.h"
 #include "tests/blob/blob_stream_fixture.h"
 #include "tests/support/blob_builder.h"
 
@@ -115,6 +119,136 @@ TEST(VerifyBlobSignatureTest, BuiltInKeyIsTheDemoKey) {
   std::string der = EncodeBlobPublicKey(DemoBlobKey());
   ASSERT_EQ(der.size(), kBlobPublicKeySize);
   EXPECT_EQ(std::memcmp(der.data(), BlobPublicKey, kBlobPublicKeySize), 0);
+}
+
+// The key buffer for any values, in or out of the 421-byte form.
+std::vector<unsigned char> RawKeyBuffer(const BlobKeyValues& key) {
+  CryptoPP::ByteQueue queue;
+  CryptoPP::DERSequenceEncoder sequence(queue);
+  key.p.DEREncode(sequence);
+  key.q.DEREncode(sequence);
+  key.g.DEREncode(sequence);
+  key.y.DEREncode(sequence);
+  sequence.MessageEnd();
+  std::vector<unsigned char> buffer(kKeyBufferSize, 0);
+  queue.Get(buffer.data(), buffer.size());
+  return buffer;
+}
+
+// A digest and signature that satisfy r = (g^s y^r mod p + m) mod q for the
+// given values, whatever they are: try r = s = 1, 2, ... until
+// m = (r - X) mod q fits in 20 bytes.
+void SolveVerification(const BlobKeyValues& key, std::string* digest,
+                       std::vector<unsigned char>* signature) {
+  using CryptoPP::Integer;
+  for (Integer r = 1;; ++r) {
+    const Integer& s = r;
+    Integer x = a_times_b_mod_c(a_exp_b_mod_c(key.g, s, key.p),
+                                a_exp_b_mod_c(key.y, r, key.p), key.p);
+    Integer m = (r - x) % key.q;
+    if (m.IsNegative()) m += key.q;
+    if (m.ByteCount() > 20) continue;
+    digest->assign(20, '\0');
+    m.Encode(reinterpret_cast<unsigned char*>(&(*digest)[0]), 20);
+    std::size_t q_length = key.q.ByteCount();
+    signature->assign(kSignatureBufferSize, 0);
+    r.Encode(signature->data(), q_length);
+    s.Encode(signature->data() + q_length, q_length);
+    return;
+  }
+}
+
+// p = p1 * p2, both primes of 512 bits with q dividing p1 - 1 and p2 - 1, and
+// g of order q modulo both: every check but the primality of p passes.
+BlobKeyValues CompositeModulusKey(const BlobKey& demo) {
+  using CryptoPP::Integer;
+  Integer factors[2], generators[2];
+  Integer k = (Integer::Power2(511) * 3 / 2) / (demo.q * 2) + 1;
+  for (int i = 0; i < 2; ++i, ++k) {
+    while (!CryptoPP::IsPrime(demo.q * 2 * k + 1)) ++k;
+    factors[i] = demo.q * 2 * k + 1;
+    generators[i] = a_exp_b_mod_c(i + 2, 2 * k, factors[i]);
+  }
+  BlobKeyValues key;
+  key.p = factors[0] * factors[1];
+  key.q = demo.q;
+  // g = generators[i] modulo factors[i].
+  Integer step = (generators[1] - generators[0]) *
+                 factors[0].InverseMod(factors[1]) % factors[1];
+  if (step.IsNegative()) step += factors[1];
+  key.g = generators[0] + factors[0] * step;
+  key.y = a_exp_b_mod_c(key.g, 12345, key.p);
+  return key;
+}
+
+// Every weak key is refused, by the tools' reading of a key file and by the
+// signature check, even when a signature satisfies its equation.
+TEST(VerifyBlobSignatureTest, WeakKeysVerifyNothing) {
+  const BlobKey& demo = DemoBlobKey();
+  const BlobKeyValues sound{demo.p, demo.q, demo.g, demo.y};
+  auto with = [&](auto change) {
+    BlobKeyValues key = sound;
+    change(key);
+    return key;
+  };
+  using K = BlobKeyValues;
+  const std::vector<std::pair<const char*, BlobKeyValues>> keys = {
+      {"y of order 2", with([](K& k) { k.y = k.p - 1; })},
+      {"y of order 2q", with([](K& k) { k.y = k.p - k.y; })},
+      {"y = 1", with([](K& k) { k.y = 1; })},
+      {"y beyond p", with([](K& k) { k.y += k.p; })},
+      {"g = 1", with([](K& k) { k.g = 1; })},
+      {"g beyond p", with([](K& k) { k.g += k.p; })},
+      {"q not prime", with([](K& k) { k.q *= 2; })},
+      {"q not dividing p - 1", with([](K& k) { k.q += 2; })},
+      {"p not prime", CompositeModulusKey(demo)},
+  };
+  std::string digest;
+  std::vector<unsigned char> signature;
+  SolveVerification(sound, &digest, &signature);
+  EXPECT_TRUE(
+      VerifyBlobSignature(reinterpret_cast<const unsigned char*>(digest.data()),
+                          20, signature.data(), RawKeyBuffer(sound).data()));
+  for (const auto& [what, key] : keys) {
+    EXPECT_NE(BlobKeyProblem(key), nullptr) << what;
+    std::vector<unsigned char> buffer = RawKeyBuffer(key);
+    BlobKey decoded;
+    std::string error;
+    EXPECT_FALSE(DecodeBlobPublicKey(
+        std::string(buffer.begin(), buffer.begin() + kBlobPublicKeySize),
+        &decoded, &error))
+        << what;
+    SolveVerification(key, &digest, &signature);
+    EXPECT_FALSE(VerifyBlobSignature(
+        reinterpret_cast<const unsigned char*>(digest.data()), 20,
+        signature.data(), buffer.data()))
+        << what;
+  }
+}
+
+// With y of order 2, y^r is 1 for every even r: a signature for a given
+// digest comes from any s whose r = (g^s + m) mod q is even, about every
+// second try, without the private key.
+TEST(VerifyBlobSignatureTest, SmallOrderKeyAllowsNoForgery) {
+  using CryptoPP::Integer;
+  const BlobKey& demo = DemoBlobKey();
+  BlobKeyValues weak{demo.p, demo.q, demo.g, demo.p - 1};
+  std::vector<unsigned char> key = RawKeyBuffer(weak);
+  const std::string digest(20, '\x5A');
+  Integer m(reinterpret_cast<const unsigned char*>(digest.data()), 20);
+  int forged = 0;
+  for (Integer s = 1; s <= 20; ++s) {
+    Integer r = (a_exp_b_mod_c(weak.g, s, weak.p) + m) % weak.q;
+    if (r.IsOdd()) continue;
+    std::vector<unsigned char> signature(kSignatureBufferSize, 0);
+    r.Encode(signature.data(), 21);
+    s.Encode(signature.data() + 21, 21);
+    ++forged;
+    EXPECT_FALSE(VerifyBlobSignature(
+        reinterpret_cast<const unsigned char*>(digest.data()), 20,
+        signature.data(), key.data()));
+  }
+  EXPECT_GT(forged, 0);
 }
 
 TEST_F(SignatureBlockTest, RequiredCheckDecidesOverMissingSections) {

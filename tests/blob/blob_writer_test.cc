@@ -201,8 +201,9 @@ TEST(BlobKeyTest, PublicKeyFileIsChecked) {
   EXPECT_NE(error.find("421"), std::string::npos);
   EXPECT_FALSE(DecodeBlobPublicKey(std::string(421, '\0'), &key, &error));
   std::string tampered = der;
-  tampered[420] ^= 1;  // y changes
-  EXPECT_TRUE(DecodeBlobPublicKey(tampered, &key, &error));
+  tampered[420] ^= 1;  // y changes: no longer of order q
+  EXPECT_FALSE(DecodeBlobPublicKey(tampered, &key, &error));
+  EXPECT_EQ(error, "y is not of order q");
   tampered = der;
   tampered[150] ^= 1;  // q changes: no longer divides p - 1
   EXPECT_FALSE(DecodeBlobPublicKey(tampered, &key, &error));

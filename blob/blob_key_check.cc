@@ -1,0 +1,45 @@
+#include "blob/blob_key_check.h"
+
+#include <cryptopp/asn.h>
+#include <cryptopp/nbtheory.h>
+#include <cryptopp/queue.h>
+
+namespace brackenfold {
+
+bool DecodeBlobKeyValues(const unsigned char* der, std::size_t size,
+                         BlobKeyValues* key) {
+  try {
+    CryptoPP::ByteQueue queue;
+    queue.Put(der, size);
+    CryptoPP::BERSequenceDecoder sequence(queue);
+    key->p.BERDecode(sequence);
+    key->q.BERDecode(sequence);
+    key->g.BERDecode(sequence);
+    key->y.BERDecode(sequence);
+    sequence.MessageEnd();
+    return true;
+  } catch (const CryptoPP::Exception&) {
+    return false;
+  }
+}
+
+const char* BlobKeyProblem(const BlobKeyValues& key) {
+  using CryptoPP::Integer;
+  const Integer& p = key.p;
+  const Integer& q = key.q;
+  // Cheap checks first; the sizes also bound the work of the rest.
+  if (q.ByteCount() != 21 || p.BitCount() != 1024 || q.IsNegative() ||
+      p.IsNegative()) {
+    return "p must have 1024 bits and q 21 bytes";
+  }
+  if ((p - 1) % q != 0) return "q does not divide p - 1";
+  if (key.g <= 1 || key.g >= p) return "g is out of range";
+  if (key.y <= 1 || key.y >= p) return "y is out of range";
+  if (!CryptoPP::IsPrime(q)) return "q is not prime";
+  if (!CryptoPP::IsPrime(p)) return "p is not prime";
+  if (a_exp_b_mod_c(key.g, q, p) != 1) return "g is not of order q";
+  if (a_exp_b_mod_c(key.y, q, p) != 1) return "y is not of order q";
+  return nullptr;
+}
+
+}  // namespace brackenfold
