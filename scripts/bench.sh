@@ -65,7 +65,10 @@ if ((${#need_packages[@]})); then
 fi
 # 32-bit Wine, and Crypto++ cross-built for MinGW once per machine, come from
 # the project's dependency script.
-if ! compgen -G "${BRACKENFOLD_CACHE:-/var/cache/brackenfold}/cryptopp-*.done" >/dev/null ||
+CACHE=${BRACKENFOLD_CACHE:-/var/cache/brackenfold}
+if ! compgen -G "$CACHE/cryptopp-*-cpu-dispatch-*.done" >/dev/null ||
+  [[ ! -f $CACHE/i686-w64-mingw32/lib/libcryptopp.a ]] ||
+  [[ ! -f $CACHE/x86_64-w64-mingw32/lib/libcryptopp.a ]] ||
   ! dpkg -s wine32:i386 >/dev/null 2>&1; then
   log "running scripts/install-deps.sh (32-bit Wine, Crypto++ for MinGW)"
   bash "$ROOT/scripts/install-deps.sh" >&2
