@@ -73,8 +73,88 @@ def micro(path):
     return out
 
 
+def extra(runs, label, base):
+    """(wall, cpu) of label over base: medians of the differences of runs
+    made one after the other (scripts/bench.sh alternates them)."""
+    pairs = list(zip(runs.get(label, []), runs.get(base, [])))
+    return (med([a[0] - b[0] for a, b in pairs]),
+            med([a[1] - b[1] for a, b in pairs]))
+
+
 def fmt_s(seconds):
     return f"{seconds:.3f} s" if seconds >= 0.1 else f"{seconds * 1000:.1f} ms"
+
+
+def product(w, runs, meta, results):
+    """The DLLs under Wine against the native tool on the same blob."""
+    if "dll i686" not in runs:
+        return
+    payload = int(meta["payload_bytes"])
+    install = (wall(runs, "install"), cpu(runs, "install"))
+    dll32 = extra(runs, "dll i686", "dll i686 tiny")
+    dll64 = extra(runs, "dll x86_64", "dll x86_64 tiny")
+    w(f"## 0. Where users run it: Brackenfold.dll under Wine, "
+      f"{payload // MiB} MiB payload\n")
+    w(f"{meta.get('wine', 'Wine')}; the DLLs and the test host built by "
+      f"MinGW-w64 GCC {meta.get('mingw_gcc', '?')} (Release), MinGW zlib "
+      f"{meta.get('mingw_zlib', '?')}. A DLL's time is its run minus the "
+      "run with a tiny blob just before or after it (Wine's start-up, the "
+      "host window, the plug-in copy and registry work): medians of those "
+      "differences. CPU of the Wine process only (the wineserver's share "
+      "is not counted).\n")
+    w("| what installs the blob | wall (median) | ratio to `bfold install` | "
+      "CPU user+sys | CPU ratio |")
+    w("|---|---:|---:|---:|---:|")
+    rows = [("`bfold install` (native)", install),
+            ("**i686 DLL (the product), 32-bit Wine**", dll32),
+            ("x86_64 DLL, 64-bit Wine", dll64),
+            ("`sha1sum` ×2 + zlib inflate", (wall(runs, "unavoidable"),
+                                             cpu(runs, "unavoidable"))),
+            ("`tar -xzf`", (wall(runs, "tar"), cpu(runs, "tar")))]
+    for text, (t, c) in rows:
+        w(f"| {text} | {fmt_s(t)} | {t / install[0]:.2f} | {c:.2f} s | "
+          f"{c / install[1]:.2f} |")
+    r32 = dll32[0] / install[0]
+    native = install[0] / wall(runs, "unavoidable")
+    w("")
+    w(f"Targets: i686 DLL / `bfold install` = **{r32:.2f}** on wall time "
+      f"(≤ 1.15: {'met' if r32 <= 1.15 else 'NOT met'}), "
+      f"{dll32[1] / install[1]:.2f} on CPU; `bfold install` / (sha1sum ×2 "
+      f"+ inflate) = **{native:.2f}** on wall time (≤ 0.9: "
+      f"{'met' if native <= 0.9 else 'NOT met'}), "
+      f"{install[1] / cpu(runs, 'unavoidable'):.2f} on CPU.\n")
+    with open(os.path.join(results, "product.dat"), "w") as f:
+        for label, (t, c) in [("bfold install", install), ("i686 DLL", dll32),
+                              ("x86_64 DLL", dll64),
+                              ("sha1sum x2 + inflate", rows[3][1]),
+                              ("tar -xzf", rows[4][1])]:
+            f.write(f'"{label}" {t:.6f} {c:.3f}\n')
+
+    small = extra(runs, "dll i686 small", "dll i686 small one")
+    count = int(meta.get("small_count", 0))
+    if count > 1 and "dll i686 small" in runs:
+        per = small[0] / (count - 1)
+        native = wall(runs, "small") / count
+        w(f"{count} small components (one 4 KiB file each) in one call of "
+          f"the i686 DLL: **{per * 1000:.2f} ms per component** "
+          f"({small[1] / (count - 1) * 1000:.2f} ms CPU); `bfold install` "
+          f"of the same blobs: {native * 1000:.2f} ms per component "
+          f"({cpu(runs, 'small') / count * 1000:.2f} ms CPU).\n")
+
+    mem = []
+    for label in sorted((l for l in runs if l.startswith("dllmemory ")),
+                        key=lambda l: int(l.split()[1])):
+        mem.append((int(label.split()[1]), rss_mib(runs, label)))
+    if mem:
+        w("| payload | i686 DLL: peak resident memory of the Wine process |")
+        w("|---:|---:|")
+        for size, m in mem:
+            w(f"| {size // MiB} MiB | {m:.1f} MiB |")
+        spread = max(m for _, m in mem) - min(m for _, m in mem)
+        w(f"\nSpread from {mem[0][0] // MiB} MiB to {mem[-1][0] // MiB} MiB: "
+          f"**{spread:.1f} MiB** (target ≤ 8 MiB: "
+          f"{'met' if spread <= 8 else 'NOT met'}); the level is Wine's own "
+          "(its DLLs and the host), the same for the tiny blob.\n")
 
 
 def main():
@@ -96,6 +176,9 @@ def main():
     if meta.get("quick") == "1":
         w("\n**Quick run (--quick): small inputs, not the reference sizes.**")
     w(f"\nTools: {meta['tools']}.\n")
+
+    # 0. the product
+    product(w, runs, meta, results)
 
     # 1. throughput
     install = wall(runs, "install")
@@ -133,8 +216,8 @@ def main():
     cpu_tar = install_cpu / cpu(runs, "sha1sum2_tar")
     w("")
     w(f"Targets, on wall time: install / unavoidable = "
-      f"**{ratio_unavoidable:.3f}** (target ≤ 1.15: "
-      f"{'met' if ratio_unavoidable <= 1.15 else 'NOT met'}); install / "
+      f"**{ratio_unavoidable:.3f}** (target ≤ 0.9: "
+      f"{'met' if ratio_unavoidable <= 0.9 else 'NOT met'}); install / "
       f"(sha1sum ×2 + tar -xzf) = **{ratio_tar:.3f}** (target ≤ 1.00: "
       f"{'met' if ratio_tar <= 1.0 else 'NOT met'}). On CPU time (less "
       f"disturbed by other work on the machine): {cpu_unavoidable:.3f} and "
@@ -249,7 +332,7 @@ def main():
           f"({1e6 / verify['real_time']:.0f} per wall second under this "
           "machine's load).")
     w("")
-    w("Charts: throughput.png, small.png, index.png, memory.png.")
+    w("Charts: product.png, throughput.png, small.png, index.png, memory.png.")
 
     with open(os.path.join(results, "results.md"), "w") as f:
         f.write("\n".join(md) + "\n")
@@ -261,6 +344,15 @@ set terminal pngcairo size 900,480 font ",10" noenhanced
 set datafile separator whitespace
 set style fill solid 0.8 border -1
 set grid ytics
+
+set output "product.png"
+set title "Where users run it: install time over Wine's start-up (median)"
+set ylabel "seconds"
+set boxwidth 0.6
+set style data histograms
+set style histogram clustered gap 1
+plot "product.dat" using 2:xtic(1) title "wall" lc rgb "#4a7ab5", \
+     "" using 3 title "CPU user+sys" lc rgb "#e69138"
 
 set output "throughput.png"
 set title "Mixed payload: whole-process time (median)"

@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
-# Measures the installation: builds a Release build (build/bench-release),
-# makes its inputs in a temporary directory (removed at the end), runs every
+# Measures the installation: builds a Release build (build/bench-release)
+# and Release builds of Brackenfold.dll and the test host for both MinGW
+# targets (build/bench-release-i686, build/bench-release-x86_64), makes its
+# inputs in a temporary directory (removed at the end), runs every
 # measurement on this machine and writes bench/results/results.md, the raw
 # timings and PNG charts. docs/benchmarks.md explains the numbers.
 #
 #   bash scripts/bench.sh [--quick] [--profile]
 #
 #   --quick    small inputs and two runs each, to try the script (minutes)
-#   --profile  also record perf profiles of the two installs into the results
+#   --profile  also record perf profiles of the installs into the results
+#              (bfold, and the i686 DLL under Wine)
+#
+# The DLLs install under Wine (the i686 one under 32-bit Wine) through the
+# test host (tests/wine/install_host.cc), in one Wine prefix made for the
+# run, with one Xvfb display and one wineserver kept for the whole run.
 #
 # Environment: BENCH_RUNS (default 5 timed runs per case, after one warm-up),
 # BENCH_TMP (where the inputs go; default $TMPDIR or /tmp), BENCH_BUILD,
@@ -25,7 +32,7 @@ for arg in "$@"; do
   case $arg in
     --quick) QUICK=1 ;;
     --profile) PROFILE=1 ;;
-    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -48,11 +55,23 @@ die() { log "error: $*"; exit 1; }
 need_packages=()
 need() { dpkg -s "$1" >/dev/null 2>&1 || need_packages+=("$1"); }
 for p in cmake g++ make zlib1g-dev libcrypto++-dev libcli11-dev \
-  libbenchmark-dev time zip unzip tar gzip gnuplot-nox python3; do need "$p"; done
+  libbenchmark-dev time zip unzip tar gzip gnuplot-nox python3 xvfb xauth \
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64 \
+  libz-mingw-w64-dev wine wine64; do need "$p"; done
 [[ $PROFILE == 1 ]] && need linux-perf
 if ((${#need_packages[@]})); then
   log "installing ${need_packages[*]}"
   apt-get update -qq && apt-get install -y -qq "${need_packages[@]}" >/dev/null
+fi
+# 32-bit Wine, and Crypto++ cross-built for MinGW once per machine, come from
+# the project's dependency script.
+CACHE=${BRACKENFOLD_CACHE:-/var/cache/brackenfold}
+if ! compgen -G "$CACHE/cryptopp-*-cpu-dispatch-*.done" >/dev/null ||
+  [[ ! -f $CACHE/i686-w64-mingw32/lib/libcryptopp.a ]] ||
+  [[ ! -f $CACHE/x86_64-w64-mingw32/lib/libcryptopp.a ]] ||
+  ! dpkg -s wine32:i386 >/dev/null 2>&1; then
+  log "running scripts/install-deps.sh (32-bit Wine, Crypto++ for MinGW)"
+  bash "$ROOT/scripts/install-deps.sh" >&2
 fi
 
 # --- build ---------------------------------------------------------------------
@@ -63,9 +82,27 @@ cmake --build "$BUILD" -j"$(nproc)" --target bfold bench_inputs bench_inflate \
 BFOLD=$BUILD/tools/bfold
 B=$BUILD/bench
 KEY=$ROOT/keys/demo-private.key
+# The product: Brackenfold.dll, and the test host that loads it, per target.
+for arch in i686 x86_64; do
+  log "building $BUILD-$arch (Release, MinGW $arch)"
+  cmake -S "$ROOT" -B "$BUILD-$arch" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$arch.cmake" \
+    -DBRACKENFOLD_TESTS=OFF >/dev/null
+  cmake --build "$BUILD-$arch" -j"$(nproc)" --target Brackenfold >/dev/null
+  "$arch-w64-mingw32-g++-posix" -std=c++17 -O2 -static \
+    -o "$BUILD-$arch/install_host.exe" "$ROOT/tests/wine/install_host.cc" \
+    -luser32 -lcomdlg32
+done
 
 WORK=$(mktemp -d "${BENCH_TMP:-${TMPDIR:-/tmp}}/bfold-bench.XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
+WINESERVER=/usr/lib/wine/wineserver64
+XVFB_PID=
+cleanup() {
+  if [[ -n ${WINEPREFIX:-} ]]; then "$WINESERVER" -k >/dev/null 2>&1 || true; fi
+  if [[ -n $XVFB_PID ]]; then kill "$XVFB_PID" 2>/dev/null || true; fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
 mkdir -p "$RESULTS"
 RAW=$RESULTS/raw.txt
 : >"$RAW"
@@ -105,9 +142,52 @@ run() {
   echo "runs $RUNS"
   echo "large_runs $LARGE_RUNS"
   echo "quick $QUICK"
+  echo "small_count $SMALL_COUNT"
   echo "tmp $WORK"
   echo "tools $(tar --version | head -1); $(unzip -v | head -1 | cut -c1-40); $(sha1sum --version | head -1); zlib $(awk '/define ZLIB_VERSION / { print $3 }' /usr/include/zlib.h | tr -d '"')"
 } >"$RESULTS/meta.txt"
+
+# --- Wine ----------------------------------------------------------------------
+# One 64-bit prefix (both DLLs run in it; a 32-bit process's HKLM\Software is
+# its WOW6432Node view), one X display and one wineserver for the whole run:
+# every DLL run then pays the same Wine start-up, which the runs with the
+# tiny blob measure and the report subtracts.
+WINE32=/usr/lib/wine/wine
+WINE64=/usr/lib/wine/wine64
+[[ -x $WINE32 ]] || die "no 32-bit Wine ($WINE32): apt-get install wine32:i386"
+log "Wine: prefix, Xvfb display, wineserver"
+Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$WORK/display" 2>/dev/null &
+XVFB_PID=$!
+for ((i = 0; i < 100; i++)); do [[ -s $WORK/display ]] && break; sleep 0.1; done
+[[ -s $WORK/display ]] || die "Xvfb did not start"
+export DISPLAY=":$(head -n 1 "$WORK/display")"
+export WINEPREFIX=$WORK/wineprefix WINEDEBUG=-all WINELOADER=$WINE32 \
+  WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+mkdir -p "$WINEPREFIX"
+"$WINESERVER" -p
+"$WINE64" wineboot -i >/dev/null 2>&1 || true
+[[ -d $WINEPREFIX/drive_c/windows/syswow64 ]] || die "wineboot made no 64-bit prefix"
+# A window kept open for the whole run keeps Wine's session (the desktop
+# process, services) up between runs: otherwise each run starts it again,
+# which on a busy machine sometimes stalls for seconds.
+"$WINE64" notepad.exe >/dev/null 2>&1 &
+head -c 4096 /dev/urandom >"$WORK/plugin.dll"  # any file will do as the plug-in
+# The Windows path of a Linux path (Z: is the root).
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+# dll ARCH BLOB_LIST: sets DLL to the command of one Wise_DoInstall of that
+# target's DLL, into $OUT/data.
+dll() {
+  local loader=$WINE64 dir=$BUILD-$1
+  [[ $1 == i686 ]] && loader=$WINE32
+  DLL=("$ROOT/bench/host_install.sh" "$loader" "$dir/install_host.exe"
+    "$(winpath "$dir/resources/Brackenfold.dll")" "$(winpath "$OUT/data")" "$2"
+    "$(winpath "$WORK/plugin.dll")")
+}
+{
+  echo "wine $("$WINE32" --version)"
+  echo "mingw_gcc $(i686-w64-mingw32-gcc-posix -dumpversion)"
+  echo "mingw_zlib $(awk '/define ZLIB_VERSION / { print $3 }' /usr/i686-w64-mingw32/include/zlib.h | tr -d '"')"
+} >>"$RESULTS/meta.txt"
 
 # --- inputs --------------------------------------------------------------------
 make_payload() {  # SIZE -> $WORK/payload-SIZE and its signed blob
@@ -128,6 +208,11 @@ BLOB=$WORK/bench-$MAIN_SIZE.blob
   echo "tgz_bytes $(stat -c %s "$WORK/payload.tar.gz")"
   echo "zip_bytes $(stat -c %s "$WORK/payload.zip")"
 } >>"$RESULTS/meta.txt"
+# The tiny blob (one 4 KiB file): its DLL runs are Wine's start-up and the
+# call's fixed costs, which the report subtracts from the DLL's runs.
+mkdir -p "$WORK/tiny"
+"$B/bench_inputs" blobs "$WORK/tiny" 1 4096 "$KEY"
+TINY=$(winpath "$WORK/tiny/small00000.blob")
 
 # --- 1. install throughput -------------------------------------------------------
 log "1. install throughput ($RUNS runs each)"
@@ -149,6 +234,14 @@ for ((r = 0; r <= RUNS; r++)); do
   fresh "$OUT"
   run "sha1sum2_tar" sh -c \
     'sha1sum "$1" && sha1sum "$1" && tar -xzf "$2" -C "$3"' - "$BLOB" "$WORK/payload.tar.gz" "$OUT"
+  for arch in i686 x86_64; do
+    fresh "$OUT"
+    dll "$arch" "$(winpath "$BLOB")"
+    run "dll $arch" "${DLL[@]}"
+    fresh "$OUT"
+    dll "$arch" "$TINY"
+    run "dll $arch tiny" "${DLL[@]}"
+  done
 done
 rm -rf "$OUT" "$WORK/payload.tar.gz" "$WORK/payload.zip"
 
@@ -156,12 +249,23 @@ rm -rf "$OUT" "$WORK/payload.tar.gz" "$WORK/payload.zip"
 log "2. $SMALL_COUNT small components ($RUNS runs)"
 mkdir -p "$WORK/small"
 "$B/bench_inputs" blobs "$WORK/small" "$SMALL_COUNT" 4096 "$KEY"
+# For the DLL, drive D: is the blob directory: the blob list
+# (D:\small00000.blob,...) then fits a Windows command line.
+ln -sfn "$WORK/small" "$WINEPREFIX/dosdevices/d:"
+SMALL_LIST=$(cd "$WORK/small" && printf 'D:\\%s,' *.blob)
+SMALL_LIST=${SMALL_LIST%,}
 for ((r = 0; r <= RUNS; r++)); do
   fresh "$OUT"
   run "small" "$BFOLD" install --dir "$OUT/store" "$WORK"/small/*.blob
   fresh "$OUT"
   "$B/bench_phases" "$OUT/store" "$WORK"/small/*.blob >"$WORK/phases"
   [[ $r == 0 ]] || cat "$WORK/phases" >>"$RAW"
+  fresh "$OUT"
+  dll i686 "$SMALL_LIST"
+  run "dll i686 small" "${DLL[@]}"
+  fresh "$OUT"
+  dll i686 'D:\small00000.blob'
+  run "dll i686 small one" "${DLL[@]}"
 done
 
 # --- 3. index scaling ----------------------------------------------------------------
@@ -188,6 +292,9 @@ for size in $SIZES; do
   for ((r = 1; r <= runs; r++)); do
     fresh "$OUT"
     timed "memory $size" "$BFOLD" install --dir "$OUT/store" "$WORK/bench-$size.blob"
+    fresh "$OUT"
+    dll i686 "$(winpath "$WORK/bench-$size.blob")"
+    timed "dllmemory $size" "${DLL[@]}"
   done
   rm -rf "$OUT"
   [[ $size == "$MAIN_SIZE" ]] || rm -f "$WORK/bench-$size.blob"
@@ -213,6 +320,19 @@ if [[ $PROFILE == 1 ]]; then
     } | grep '%' >"$RESULTS/profile-$name.txt"
   }
   perf_top install "$BFOLD" install --dir "$OUT/store" "$BLOB"
+  # The i686 DLL under Wine: perf cannot name the DLL's code (Wine copies it
+  # to anonymous memory), so wine_profile.py names it from its symbols. The
+  # tiny blob's profile is Wine's start-up, to set against it.
+  dll_profile() {  # NAME BLOB_LIST
+    fresh "$OUT"
+    dll i686 "$2"
+    perf record -q -o "$WORK/perf.data" "${DLL[@]}" >/dev/null 2>&1
+    python3 "$ROOT/bench/wine_profile.py" "$WORK/perf.data" \
+      "$BUILD-i686/resources/Brackenfold.dll" i686-w64-mingw32-nm \
+      >"$RESULTS/profile-$1.txt"
+  }
+  dll_profile dll-i686 "$(winpath "$BLOB")"
+  dll_profile dll-i686-tiny "$TINY"
   mkdir -p "$WORK/small"
   "$B/bench_inputs" blobs "$WORK/small" "$SMALL_COUNT" 4096 "$KEY"
   perf_top small "$BFOLD" install --dir "$OUT/store" "$WORK"/small/*.blob
