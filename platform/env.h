@@ -111,8 +111,11 @@ class Env {
   virtual void* FindLibraryEntry(LibraryHandle library, const char* name) = 0;
   virtual void CloseLibrary(LibraryHandle library) = 0;
   // Calls a component's component_install_initialize found at entry with the
-  // platform's calling convention for it (WINAPI on Windows).
-  virtual void CallComponentInitialize(void* entry, const char* library_path,
+  // platform's calling convention for it (WINAPI on Windows: on i686 the
+  // callee removes its four arguments). The caller's stack is as before the
+  // call either way; false when the entry left it unbalanced (a library built
+  // with another calling convention).
+  virtual bool CallComponentInitialize(void* entry, const char* library_path,
                                        int count, const char** registered,
                                        const char** stored) = 0;
 
@@ -127,6 +130,10 @@ class Env {
   virtual std::uint32_t FileAttributes(const std::string& path) = 0;
   virtual bool NewDirectory(const std::string& path) = 0;
   virtual bool RemoveFileAt(const std::string& path) = 0;
+  // True when both paths name one existing file, however it is reached
+  // (another letter case, a short 8.3 name, a hard link): the same volume
+  // serial number and file index on Windows, st_dev and st_ino on POSIX.
+  virtual bool IsSameFile(const std::string& a, const std::string& b) = 0;
   // CopyFileA.
   virtual bool CopyFileOver(const std::string& from, const std::string& to,
                         bool fail_if_exists) = 0;
@@ -164,8 +171,12 @@ class Env {
   // Flushes a stream's buffers through to the disk; false on a write error.
   virtual bool FlushStreamToDisk(std::FILE* stream) = 0;
   // Moves from over to, replacing to, with write-through; the replacement is
-  // atomic for readers of to.
-  virtual bool MoveFileReplacing(const std::string& from, const std::string& to) = 0;
+  // atomic for readers of to. On Windows a reader that keeps to open without
+  // delete sharing blocks the move: it is retried for a bounded time, then
+  // ReplaceFileA is tried, and as a last resort to is rewritten in place with
+  // from's bytes (then not atomic for readers) and from removed.
+  virtual bool MoveFileReplacing(const std::string& from,
+                                 const std::string& to) = 0;
 
   // --- Process.
   // Ends the process with the given status after the runtime's exit handlers

@@ -21,6 +21,10 @@ from wine_session import WineSession, windows_path  # noqa: E402
 
 ARGS = None
 PLAYER_KEY = r"HKLM\SOFTWARE\Vantorium\Vantorium Player"
+IE_KEY = r"HKLM\SOFTWARE\Microsoft\Internet Explorer\Plugins"
+CONTENT_TYPE = "application/x-Vantorium-3D-Applet"
+PLUGIN_TITLE = "Vantorium, Inc.'s Vantorium3D"
+IE_WINDOW = "IEFrame|Microsoft Internet Explorer"
 
 
 class InstallSession(unittest.TestCase):
@@ -68,7 +72,28 @@ class InstallSession(unittest.TestCase):
         plugin = self.session.disk_path(data_dir + r"\NPAXVnt.dll")
         self.assertTrue(filecmp.cmp(plugin, ARGS.dll, shallow=False))
         self.assertIn("VIEWER", self.index_text(data_dir))
+
+        # Internet Explorer's seven values name the copy in the data
+        # directory. A 32-bit installer's HKLM\SOFTWARE keys land in the
+        # 32-bit view, WOW6432Node of the 64-bit one, and not in the 64-bit
+        # view itself.
+        location = data_dir + r"\NPAXVnt.dll"
+        extension = ("REG_SZ", location), ("REG_SZ", CONTENT_TYPE), ("REG_SZ", PLUGIN_TITLE)
+        expected = {
+            r"\Extension\.vtvm": dict(zip(("Location", "Content Type", ""), extension)),
+            r"\Extension\.kfvm": dict(zip(("Location", "Content Type", ""), extension)),
+            r"\MIME\application/x-Vantorium-3D-Applet": {"Extension": ("REG_SZ", ".vtvm")},
+        }
+        wow = IE_KEY.replace(r"\SOFTWARE", r"\SOFTWARE\WOW6432Node")
+        for key, values in expected.items():
+            self.assertEqual(self.session.reg_values(IE_KEY + key), values, key)
+            self.assertEqual(self.session.reg_values(wow + key, view=64), values, key)
+            self.assertFalse(self.session.reg_key_exists(IE_KEY + key, view=64), key)
         self.assertEqual(self.session.reg_value(PLAYER_KEY, "SystemDataPath"), data_dir)
+        self.assertEqual(self.session.reg_value(
+            PLAYER_KEY.replace(r"\SOFTWARE", r"\SOFTWARE\WOW6432Node"),
+            "SystemDataPath", view=64), data_dir)
+        self.assertFalse(self.session.reg_key_exists(PLAYER_KEY, view=64))
 
     def test_failed_components_show_one_error_and_keep_the_rest(self):
         # The blob list names a file that is not there: the user sees one
@@ -100,12 +125,18 @@ class InstallSession(unittest.TestCase):
         self.assertIn("VIEWER", self.index_text(r"C:\Vantorium\Late"))
 
     def test_host_window_is_found_among_look_alikes(self):
-        # Windows that match in title only or class only come first.
+        # Windows that match in title only or class only come first in the
+        # window order; the browser warning (Internet Explorer is running)
+        # shows which window was taken: the host's owns it.
         run = self.install(r"C:\Vantorium\Among",
                            "--extra", "NotTheHost|Vantorium 3D Player",
                            "--extra", "GLBSInstall|Vantorium 3D Player Setup",
+                           "--extra", IE_WINDOW,
+                           "--answers", "Warning=OK;Warning=OK",
                            "--timeout", "120")
         self.assertEqual(run.result, 0, run.describe())
+        self.assertEqual([(b.caption, b.owner) for b in run.boxes],
+                         [("Warning", "host")] * 2, run.describe())
 
     def test_look_alike_windows_keep_the_call_waiting(self):
         # Right title with another class; right class with the title in

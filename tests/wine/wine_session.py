@@ -135,20 +135,38 @@ class WineSession:
                      library, timeout=timeout)
         return parse_host_output(p.stdout, p.returncode, p.stderr)
 
-    def reg_value(self, key, name):
-        """The data of a registry value as `reg query` shows it, or None."""
-        p = self.run("reg", "query", key, "/v", name)
+    # The product is a 32-bit program: on 64-bit Windows, and in Wine's 64-bit
+    # prefixes, its HKLM\Software is the 32-bit view (WOW6432Node). `reg`
+    # runs 64-bit here, so every access names the view; view=64 looks at the
+    # native one.
+    def reg(self, *args, view=32):
+        return self.run("reg", *args, f"/reg:{view}")
+
+    def reg_values(self, key, view=32):
+        """{name: (type, data)} of a key's values ("" is the default value),
+        or None when the key is missing."""
+        p = self.reg("query", key, view=view)
         if p.returncode != 0:
             return None
+        values = {}
         for line in p.stdout.splitlines():
             m = re.match(r"^\s{4}(.*?)\s{4}(REG_\w+)(?:\s{4}(.*))?$",
                          line.rstrip("\r"))
-            if m and m.group(1).lower() == name.lower():
-                return m.group(3) or ""
+            if m:
+                name = "" if m.group(1) == "(Default)" else m.group(1)
+                values[name] = (m.group(2), m.group(3) or "")
+        return values
+
+    def reg_value(self, key, name, view=32):
+        """The data of a registry value as `reg query` shows it, or None."""
+        values = self.reg_values(key, view=view) or {}
+        for value_name, (_, data) in values.items():
+            if value_name.lower() == name.lower():
+                return data
         return None
 
-    def reg_key_exists(self, key):
-        return self.run("reg", "query", key).returncode == 0
+    def reg_key_exists(self, key, view=32):
+        return self.reg("query", key, view=view).returncode == 0
 
     def disk_path(self, path):
         """Where a Windows path of this prefix lies on Linux."""
