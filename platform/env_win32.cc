@@ -78,23 +78,30 @@ constexpr DWORD kReplaceRetryMs = 1000;
 constexpr DWORD kReplaceRetryStepMs = 50;
 
 // Rewrites to in place with the bytes of from, through a handle that shares
-// everything, so a reader that holds to open does not stop it.
+// everything, so a reader that holds to open does not stop it. Unlike a move,
+// writing into to would reach whatever a link there leads to: a reparse point
+// is opened as itself and refused, and so is a file with other hard links.
 bool RewriteInPlace(const std::string& from, const std::string& to) {
   HANDLE source =
       CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (source == INVALID_HANDLE_VALUE) return false;
-  HANDLE target =
-      CreateFileA(to.c_str(), GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH, nullptr);
+  HANDLE target = CreateFileA(
+      to.c_str(), GENERIC_WRITE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr);
   if (target == INVALID_HANDLE_VALUE) {
     CloseHandle(source);
     return false;
   }
-  bool ok = true;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool ok = GetFileInformationByHandle(target, &info) &&
+            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+            info.nNumberOfLinks == 1;
+  if (!ok) SetLastError(ERROR_ACCESS_DENIED);
   char buffer[65536];
-  for (;;) {
+  while (ok) {
     DWORD got = 0;
     if (!ReadFile(source, buffer, sizeof buffer, &got, nullptr)) {
       ok = false;
