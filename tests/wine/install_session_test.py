@@ -74,26 +74,28 @@ class InstallSession(unittest.TestCase):
         self.assertIn("VIEWER", self.index_text(data_dir))
 
         # Internet Explorer's seven values name the copy in the data
-        # directory. A 32-bit installer's HKLM\SOFTWARE keys land in the
-        # 32-bit view, WOW6432Node of the 64-bit one, and not in the 64-bit
-        # view itself.
-        location = data_dir + r"\NPAXVnt.dll"
-        extension = ("REG_SZ", location), ("REG_SZ", CONTENT_TYPE), ("REG_SZ", PLUGIN_TITLE)
-        expected = {
-            r"\Extension\.vtvm": dict(zip(("Location", "Content Type", ""), extension)),
-            r"\Extension\.kfvm": dict(zip(("Location", "Content Type", ""), extension)),
-            r"\MIME\application/x-Vantorium-3D-Applet": {"Extension": ("REG_SZ", ".vtvm")},
-        }
-        wow = IE_KEY.replace(r"\SOFTWARE", r"\SOFTWARE\WOW6432Node")
-        for key, values in expected.items():
-            self.assertEqual(self.session.reg_values(IE_KEY + key), values, key)
-            self.assertEqual(self.session.reg_values(wow + key, view=64), values, key)
-            self.assertFalse(self.session.reg_key_exists(IE_KEY + key, view=64), key)
+        # directory.
+        extension = {"Location": ("REG_SZ", data_dir + r"\NPAXVnt.dll"),
+                     "Content Type": ("REG_SZ", CONTENT_TYPE),
+                     "": ("REG_SZ", PLUGIN_TITLE)}
+        with_values = {key: values for key, values
+                       in self.session.reg_tree(IE_KEY).items() if values}
+        self.assertEqual(with_values, {
+            r"\Extension\.vtvm": extension, r"\Extension\.kfvm": extension,
+            r"\MIME\application/x-Vantorium-3D-Applet":
+                {"Extension": ("REG_SZ", ".vtvm")}})
         self.assertEqual(self.session.reg_value(PLAYER_KEY, "SystemDataPath"), data_dir)
-        self.assertEqual(self.session.reg_value(
-            PLAYER_KEY.replace(r"\SOFTWARE", r"\SOFTWARE\WOW6432Node"),
-            "SystemDataPath", view=64), data_dir)
-        self.assertFalse(self.session.reg_key_exists(PLAYER_KEY, view=64))
+
+        # A 32-bit installer's HKLM\SOFTWARE keys land in the 32-bit view:
+        # under WOW6432Node, and not in the 64-bit SOFTWARE itself.
+        keys = self.session.machine_keys_on_disk()
+        for key in (r"vantorium\vantorium player",
+                    r"microsoft\internet explorer\plugins\extension\.vtvm",
+                    r"microsoft\internet explorer\plugins\extension\.kfvm",
+                    r"microsoft\internet explorer\plugins\mime"
+                    r"\application/x-vantorium-3d-applet"):
+            self.assertIn("software\\wow6432node\\" + key, keys)
+            self.assertNotIn("software\\" + key, keys)
 
     def test_failed_components_show_one_error_and_keep_the_rest(self):
         # The blob list names a file that is not there: the user sees one
