@@ -119,8 +119,11 @@ class Env {
   virtual void* FindLibraryEntry(LibraryHandle library, const char* name) = 0;
   virtual void CloseLibrary(LibraryHandle library) = 0;
   // Calls a component's component_install_initialize found at entry with the
-  // platform's calling convention for it (WINAPI on Windows).
-  virtual void CallComponentInitialize(void* entry, const char* library_path,
+  // platform's calling convention for it (WINAPI on Windows: on i686 the
+  // callee removes its four arguments). The caller's stack is as before the
+  // call either way; false when the entry left it unbalanced (a library built
+  // with another calling convention).
+  virtual bool CallComponentInitialize(void* entry, const char* library_path,
                                        int count, const char** registered,
                                        const char** stored) = 0;
 
@@ -135,6 +138,10 @@ class Env {
   virtual std::uint32_t FileAttributes(const std::string& path) = 0;
   virtual bool NewDirectory(const std::string& path) = 0;
   virtual bool RemoveFileAt(const std::string& path) = 0;
+  // True when both paths name one existing file, however it is reached
+  // (another letter case, a short 8.3 name, a hard link): the same volume
+  // serial number and file index on Windows, st_dev and st_ino on POSIX.
+  virtual bool IsSameFile(const std::string& a, const std::string& b) = 0;
   // CopyFileA.
   virtual bool CopyFileOver(const std::string& from, const std::string& to,
                             bool fail_if_exists) = 0;
@@ -185,7 +192,12 @@ class Env {
   virtual bool RemoveFileIn(const std::string& directory,
                             const std::string& name) = 0;
   // Moves from over to (both in directory), replacing to whatever it is,
-  // with write-through; the replacement is atomic for readers of to.
+  // with write-through; the replacement is atomic for readers of to. On
+  // Windows a reader that keeps to open without delete sharing blocks the
+  // move: it is retried for a bounded time, then ReplaceFileA is tried, and
+  // as a last resort to is rewritten in place with from's bytes (then not
+  // atomic for readers; a link or a file with other hard links is refused)
+  // and from removed.
   virtual bool MoveFileIn(const std::string& directory, const std::string& from,
                           const std::string& to) = 0;
   // Opens (creating when missing) the lock file name so that nobody else can

@@ -317,11 +317,12 @@ class PosixEnv : public Env {
     return ::dlsym(library, name);
   }
   void CloseLibrary(LibraryHandle library) override { ::dlclose(library); }
-  void CallComponentInitialize(void* entry, const char* library_path, int count,
+  bool CallComponentInitialize(void* entry, const char* library_path, int count,
                                const char** registered,
                                const char** stored) override {
     using Entry = int (*)(const char*, int, const char**, const char**);
     reinterpret_cast<Entry>(entry)(library_path, count, registered, stored);
+    return true;
   }
 
   void SleepMs(std::uint32_t milliseconds) override {
@@ -359,6 +360,11 @@ class PosixEnv : public Env {
     if (::unlink(path.c_str()) == 0) return true;
     last_error_ = ErrnoToWin32(errno);
     return false;
+  }
+  bool IsSameFile(const std::string& a, const std::string& b) override {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
   }
   bool CopyFileOver(const std::string& from, const std::string& to,
                     bool fail_if_exists) override {

@@ -155,11 +155,68 @@ std::FILE* StreamOfHandle(HANDLE handle, int flags, const char* mode) {
 struct EnumContext {
   Env::WindowProc proc;
   void* context;
+  std::exception_ptr error;
 };
 
+// No C++ exception may unwind through USER32's frames (on i686 the unwinder
+// cannot cross them and the process ends): one thrown by proc stops the
+// enumeration and is rethrown once EnumWindows has returned.
 BOOL CALLBACK EnumTrampoline(HWND window, LPARAM lparam) {
   auto* c = reinterpret_cast<EnumContext*>(lparam);
-  return c->proc(window, c->context) ? TRUE : FALSE;
+  try {
+    return c->proc(window, c->context) ? TRUE : FALSE;
+  } catch (...) {
+    c->error = std::current_exception();
+    return FALSE;
+  }
+}
+
+// What MoveFileIn does when a reader holds the destination open
+// without delete sharing: how long it keeps trying the move.
+constexpr DWORD kReplaceRetryMs = 1000;
+constexpr DWORD kReplaceRetryStepMs = 50;
+
+// Rewrites to in place with the bytes of from, through a handle that shares
+// everything, so a reader that holds to open does not stop it. Unlike a move,
+// writing into to would reach whatever a link there leads to: a reparse point
+// is opened as itself and refused, and so is a file with other hard links.
+bool RewriteInPlace(const std::string& from, const std::string& to) {
+  HANDLE source =
+      CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (source == INVALID_HANDLE_VALUE) return false;
+  HANDLE target = CreateFileA(
+      to.c_str(), GENERIC_WRITE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr);
+  if (target == INVALID_HANDLE_VALUE) {
+    CloseHandle(source);
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  bool ok = GetFileInformationByHandle(target, &info) &&
+            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+            info.nNumberOfLinks == 1;
+  if (!ok) SetLastError(ERROR_ACCESS_DENIED);
+  char buffer[65536];
+  while (ok) {
+    DWORD got = 0;
+    if (!ReadFile(source, buffer, sizeof buffer, &got, nullptr)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    DWORD put = 0;
+    if (!WriteFile(target, buffer, got, &put, nullptr) || put != got) {
+      ok = false;
+      break;
+    }
+  }
+  ok = ok && SetEndOfFile(target) && FlushFileBuffers(target);
+  CloseHandle(target);
+  CloseHandle(source);
+  return ok && DeleteFileA(from.c_str());
 }
 
 std::string ReadWindowString(int(WINAPI* read)(HWND, LPSTR, int),
@@ -220,8 +277,9 @@ class Win32Env : public Env {
   long CloseRegKey(RegKey key) override { return RegCloseKey(ToHkey(key)); }
 
   void EnumTopLevelWindows(WindowProc proc, void* context) override {
-    EnumContext c{proc, context};
+    EnumContext c{proc, context, nullptr};
     EnumWindows(EnumTrampoline, reinterpret_cast<LPARAM>(&c));
+    if (c.error) std::rethrow_exception(c.error);
   }
   std::string WindowTitle(WindowHandle window, int max_count) override {
     return ReadWindowString(GetWindowTextA, window, max_count);
@@ -251,7 +309,9 @@ class Win32Env : public Env {
     std::strncpy(file, request.initial_name.c_str(), kMaxPath);
     OPENFILENAMEA ofn;
     std::memset(&ofn, 0, sizeof ofn);
-    ofn.lStructSize = sizeof ofn;
+    // The structure's first 76 bytes on i686 (without the Windows 2000
+    // fields), as every version of the dialog accepts.
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
     ofn.lpstrFilter = filter.c_str();
     ofn.nFilterIndex = 0;
     ofn.lpstrFile = file;
@@ -278,13 +338,41 @@ class Win32Env : public Env {
   void CloseLibrary(LibraryHandle library) override {
     FreeLibrary(static_cast<HMODULE>(library));
   }
-  void CallComponentInitialize(void* entry, const char* library_path, int count,
+  bool CallComponentInitialize(void* entry, const char* library_path, int count,
                                const char** registered,
                                const char** stored) override {
-    // Components export it with the standard calling convention; on i686 the
-    // callee removes its arguments, so the type must say WINAPI.
+#if defined(__i386__)
+    // WINAPI: the four arguments pushed right to left, removed by the callee.
+    // ESI (kept across calls) holds the stack pointer from before the
+    // pushes: what the callee left on the stack is measured, then the stack
+    // is put back, so a library built for cdecl cannot unbalance this frame.
+    struct Call {
+      const char* library_path;
+      int count;
+      const char** registered;
+      const char** stored;
+      void* entry;
+    } call{library_path, count, registered, stored, entry};
+    std::uintptr_t left;
+    asm volatile(
+        "movl %%esp, %%esi\n\t"
+        "pushl 12(%1)\n\t"
+        "pushl 8(%1)\n\t"
+        "pushl 4(%1)\n\t"
+        "pushl 0(%1)\n\t"
+        "call *16(%1)\n\t"
+        "movl %%esi, %0\n\t"
+        "subl %%esp, %0\n\t"
+        "movl %%esi, %%esp"
+        : "=D"(left)
+        : "b"(&call)
+        : "eax", "ecx", "edx", "esi", "memory", "cc");
+    return left == 0;
+#else
     using Entry = int(WINAPI*)(const char*, int, const char**, const char**);
     reinterpret_cast<Entry>(entry)(library_path, count, registered, stored);
+    return true;
+#endif
   }
 
   void SleepMs(std::uint32_t milliseconds) override { Sleep(milliseconds); }
@@ -303,6 +391,13 @@ class Win32Env : public Env {
   }
   bool RemoveFileAt(const std::string& path) override {
     return DeleteFileA(path.c_str()) || Remember();
+  }
+  bool IsSameFile(const std::string& a, const std::string& b) override {
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    return FileIdentity(a, &ia) && FileIdentity(b, &ib) &&
+           ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.nFileIndexLow == ib.nFileIndexLow;
   }
   bool CopyFileOver(const std::string& from, const std::string& to,
                     bool fail_if_exists) override {
@@ -453,9 +548,26 @@ class Win32Env : public Env {
     // WRITE_THROUGH: the call returns after the move is on disk, so a crash
     // leaves either the old file or the new one at to. A link at to is
     // replaced itself, never written through.
-    return MoveFileExA(from_full.c_str(), to_full.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
-           Remember();
+    const DWORD start = GetTickCount();
+    for (;;) {
+      if (MoveFileExA(from_full.c_str(), to_full.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+      }
+      const DWORD error = GetLastError();
+      if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
+        return Remember();
+      }
+      if (GetTickCount() - start >= kReplaceRetryMs) break;
+      Sleep(kReplaceRetryStepMs);
+    }
+    // Still held open: ReplaceFileA may get past the reader; failing that,
+    // the bytes go into the file the reader has open.
+    if (ReplaceFileA(to_full.c_str(), from_full.c_str(), nullptr, 0, nullptr,
+                     nullptr)) {
+      return true;
+    }
+    return RewriteInPlace(from_full, to_full) || Remember();
   }
   std::unique_ptr<HeldLockFile> CreateLockFileIn(const std::string& directory,
                                                  const std::string& name,
@@ -511,6 +623,19 @@ class Win32Env : public Env {
   void Exit(int status) override { std::exit(status); }
 
  private:
+  static bool FileIdentity(const std::string& path,
+                           BY_HANDLE_FILE_INFORMATION* info) {
+    // No access asked: only the identity is read, and no reader or writer
+    // is disturbed. BACKUP_SEMANTICS lets a directory be opened too.
+    HANDLE handle = CreateFileA(
+        path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool ok = GetFileInformationByHandle(handle, info) != 0;
+    CloseHandle(handle);
+    return ok;
+  }
+
   // Keeps GetLastError of the call that just failed; always false.
   bool Remember() {
     last_error_ = GetLastError();

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# The main job: builds Brackenfold.dll (i686, the product, and x86_64, to run
-# here) and the bfold tool, packs two demo components with the demo key (a
+# The main job: builds Brackenfold.dll (i686, the product) with the test host,
+# and the bfold tool, packs two demo components with the demo key (a
 # core component, and a viewer that requires it, with an initialisation
 # library and an expose list), installs them with `bfold install` into a demo
-# store and shows its index, then plays one installation under Wine over the
-# same blobs: the test host shows the Vantorium 3D Player window, loads the DLL
+# store and shows its index, then plays one installation with the product DLL
+# under 32-bit Wine over the same blobs: the test host shows the Vantorium 3D Player window, loads the DLL
 # and calls Wise_DoInstall with a data directory, the blob list and the
 # plug-in library; it prints what it saw and what ended up on disk and in the
 # registry, the viewer's initialisation call included. Everything lands in
@@ -22,11 +22,8 @@ bash scripts/install-deps.sh
 echo "demo: building (logs in $ROOT)"
 mkdir -p "$ROOT"
 cmake -S . -B "$ROOT/mingw-i686" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >"$ROOT/i686.log" 2>&1
-cmake --build "$ROOT/mingw-i686" --target Brackenfold -j"$JOBS" >>"$ROOT/i686.log" 2>&1 ||
-  { tail -n 40 "$ROOT/i686.log"; exit 1; }
-cmake -S . -B "$ROOT/mingw-x86_64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >"$ROOT/x86_64.log" 2>&1
-cmake --build "$ROOT/mingw-x86_64" --target Brackenfold install_host init_recorder -j"$JOBS" \
-  >>"$ROOT/x86_64.log" 2>&1 || { tail -n 40 "$ROOT/x86_64.log"; exit 1; }
+cmake --build "$ROOT/mingw-i686" --target Brackenfold install_host init_recorder -j"$JOBS" \
+  >>"$ROOT/i686.log" 2>&1 || { tail -n 40 "$ROOT/i686.log"; exit 1; }
 cmake -S . -B "$ROOT/native" -DBRACKENFOLD_TESTS=OFF >"$ROOT/native.log" 2>&1
 cmake --build "$ROOT/native" --target bfold -j"$JOBS" >>"$ROOT/native.log" 2>&1 ||
   { tail -n 40 "$ROOT/native.log"; exit 1; }
@@ -40,8 +37,9 @@ python3 tests/wine/check_dll_tables.py i686-w64-mingw32-objdump "$OUT/dist/Brack
 export BRACKENFOLD_WINEPREFIX=$OUT/wineprefix
 winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
 run() { scripts/wine-run.sh "$@" | tr -d '\r'; }
-DLL=$ROOT/mingw-x86_64/resources/Brackenfold.dll
-HOST=$ROOT/mingw-x86_64/tests/wine/install_host.exe
+# The product itself: wine-run.sh runs the 32-bit host under 32-bit Wine.
+DLL=$OUT/dist/Brackenfold.dll
+HOST=$ROOT/mingw-i686/tests/wine/install_host.exe
 
 echo "demo: packing the components with the demo key"
 mkdir -p "$OUT/src/core/component" "$OUT/src/viewer"
@@ -51,7 +49,7 @@ echo "Vantorium viewer data" >"$OUT/src/viewer/viewer.dat"
 # The viewer's initialisation library records the call it gets beside itself
 # (viewerXXXXXXXX.dll.calls); it is a Windows DLL, so only the Wine run loads
 # it, and the Linux tool passes it over.
-cp "$ROOT/mingw-x86_64/tests/component/init_recorder.dll" "$OUT/src/viewer/viewer.dll"
+cp "$ROOT/mingw-i686/tests/component/init_recorder.dll" "$OUT/src/viewer/viewer.dll"
 "$BFOLD" pack "$OUT/src/core" -o "$OUT/blobs/core.blob" --key keys/demo-private.key \
   --id core --version 2 --title "Vantorium core" --description "What every viewer needs" |
   sed 's/^/  /'
@@ -65,7 +63,7 @@ echo "demo: checking and installing with the tool into demo-out/store"
 "$BFOLD" index "$OUT/store" | sed 's/^/  /'
 BLOBS="$(winpath "$OUT/blobs")\\core.blob,$(winpath "$OUT/blobs")\\viewer.blob"
 
-echo "demo: installing under Wine"
+echo "demo: installing with the product DLL under 32-bit Wine"
 echo "  data directory: $DATA_DIR"
 echo "  blob list:      $BLOBS"
 echo "  plug-in:        $(winpath "$DLL")"
@@ -75,8 +73,9 @@ run "$HOST" --timeout 120 "$(winpath "$DLL")" "$DATA_DIR" "$BLOBS" \
 status=${PIPESTATUS[0]}
 set -e
 
-echo "demo: the registry afterwards"
-run reg query 'HKLM\SOFTWARE\Vantorium\Vantorium Player' | sed '/^$/d; s/^/  /'
+echo "demo: the registry afterwards (the 32-bit view, where a 32-bit installer's keys land)"
+run reg query 'HKLM\SOFTWARE\Vantorium\Vantorium Player' /reg:32 | sed '/^$/d; s/^/  /'
+run reg query 'HKLM\SOFTWARE\Microsoft\Internet Explorer\Plugins' /s /reg:32 | sed '/^$/d; s/^/  /'
 echo "demo: the data directory afterwards"
 (cd "$OUT/wineprefix/drive_c/Program Files/Vantorium/Vantorium Player" 2>/dev/null &&
   find . -type f -printf '  %p (%s bytes)\n' | sort &&

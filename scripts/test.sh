@@ -4,12 +4,14 @@
 #   2. native build with GCC, and its tests (CTest label native);
 #   3. native build with Clang of the libraries and tools (build only: the
 #      same sources under another compiler's warnings);
-#   4. x86_64 MinGW build, and its tests under Wine (CTest label wine);
-#   5. i686 MinGW build of Brackenfold.dll, the product, and the check of its
-#      export and import tables.
-#   6. the release (scripts/check-release.sh): two builds of the signed
+#   4. the release (scripts/check-release.sh): two builds of the signed
 #      release DLL in different directories are identical; signature, tables
-#      and version block checked.
+#      and version block checked;
+#   5. i686 MinGW build: Brackenfold.dll, the product, its test host and its
+#      Windows tests; the sessions load the signed release DLL of step 4;
+#   6. the Windows tests on the product under 32-bit Wine (CTest label wine:
+#      the GoogleTest suites, the install sessions, and the check of the DLL's
+#      export and import tables);
 #   7. scripts/test-hardening.sh: the native tests under ASan and UBSan, the
 #      fuzz targets for a bounded time, clang-tidy and cppcheck.
 # Prints a summary; the exit status is 0 only when every step passed.
@@ -54,13 +56,10 @@ native_clang() {
     -DBRACKENFOLD_TESTS=OFF &&
     cmake --build "$ROOT/native-clang" -j"$JOBS"
 }
-mingw64() {
-  configure "$ROOT/mingw-x86_64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake &&
-    cmake --build "$ROOT/mingw-x86_64" -j"$JOBS"
-}
 mingw32() {
-  configure "$ROOT/mingw-i686" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake &&
-    cmake --build "$ROOT/mingw-i686" --target Brackenfold -j"$JOBS"
+  configure "$ROOT/mingw-i686" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+    -DBRACKENFOLD_SESSION_DLL="$(realpath "$ROOT")/release/dist/signed/Brackenfold.dll" &&
+    cmake --build "$ROOT/mingw-i686" -j"$JOBS"
 }
 
 step "install dependencies" bash scripts/install-deps.sh
@@ -71,12 +70,10 @@ fi
 step "native build (GCC)" native_gcc
 step "native tests" ctest --test-dir "$ROOT/native-gcc" -j"$JOBS" --output-on-failure
 step "native build (Clang)" native_clang
-step "x86_64 MinGW build" mingw64
-step "Wine tests (x86_64)" ctest --test-dir "$ROOT/mingw-x86_64" -j"$JOBS" --output-on-failure
-step "i686 MinGW build of Brackenfold.dll" mingw32
-step "i686 export and import tables" ctest --test-dir "$ROOT/mingw-i686" -R '^dll_tables$' --output-on-failure
 step "release: reproducible, signed, versioned" \
   env JOBS="$JOBS" bash scripts/check-release.sh "$ROOT/release" "$ROOT/native-gcc/tools/bfold"
+step "i686 MinGW build (the product)" mingw32
+step "Wine tests (i686 under 32-bit Wine)" ctest --test-dir "$ROOT/mingw-i686" -j"$JOBS" --output-on-failure
 step "hardening: sanitizers, fuzzing, static analysis" \
   env BRACKENFOLD_BUILD="$ROOT" JOBS="$JOBS" bash scripts/test-hardening.sh
 

@@ -25,8 +25,12 @@ if ! mkdir -p "$CACHE" 2>/dev/null || [ ! -w "$CACHE" ]; then
   mkdir -p "$CACHE"
 fi
 
-# Debian installs the 64-bit loader as /usr/lib/wine/wine64; "wine" is a
-# wrapper that asks for the 32-bit one first.
+# Debian installs the loaders as /usr/lib/wine/wine64 and /usr/lib/wine/wine
+# (32-bit, package wine32:i386); "wine" is a wrapper that asks for the 32-bit
+# one first. Prefixes are 64-bit (WoW64), so they run both kinds of program:
+# a 32-bit PE file (such as the product, Brackenfold.dll, and its i686 test
+# programs) runs under the 32-bit loader, everything else (the 64-bit build,
+# Windows commands such as `reg`) under the 64-bit one.
 WINE=${BRACKENFOLD_WINE:-}
 if [ -z "$WINE" ]; then
   for w in wine64 /usr/lib/wine/wine64 wine; do
@@ -34,6 +38,12 @@ if [ -z "$WINE" ]; then
   done
 fi
 [ -n "$WINE" ] || { echo "wine-run: no Wine found (run scripts/install-deps.sh)" >&2; exit 127; }
+WINE32=${BRACKENFOLD_WINE32:-}
+if [ -z "$WINE32" ]; then
+  for w in /usr/lib/wine/wine /usr/lib/i386-linux-gnu/wine/wine; do
+    if [ -x "$w" ]; then WINE32=$w; break; fi
+  done
+fi
 WINESERVER=${BRACKENFOLD_WINESERVER:-}
 if [ -z "$WINESERVER" ]; then
   for w in wineserver /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver; do
@@ -41,15 +51,28 @@ if [ -z "$WINESERVER" ]; then
   done
 fi
 
+# is_pe32 FILE: true when FILE is a PE image for i386 (machine 0x14c).
+is_pe32() {
+  [ -f "$1" ] || return 1
+  [ "$(head -c 2 "$1" 2>/dev/null)" = MZ ] || return 1
+  local pe machine
+  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  [ -n "$pe" ] || return 1
+  machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ')
+  [ "$machine" = 014c ]
+}
+
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installers: nothing here needs .NET or HTML. No winedbg:
 # a crashing program then just ends with an error status, where the debugger
 # would wait for a user that Xvfb does not have.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}
-export WINELOADER=$WINE WINESERVER
+export WINESERVER
 unset DISPLAY
 
 wine_version=$("$WINE" --version 2>/dev/null | tr -c 'A-Za-z0-9.\n-' '_')
+# A prefix made while 32-bit Wine was missing cannot run 32-bit programs.
+[ -n "$WINE32" ] && wine_version=$wine_version-wow64
 TEMPLATE=$CACHE/wineprefix-template-$wine_version
 
 make_template() {
@@ -61,7 +84,7 @@ make_template() {
     local tmp="$TEMPLATE.tmp.$$"
     rm -rf "$tmp"
     mkdir -p "$tmp"
-    WINEPREFIX=$tmp "$WINE" wineboot -i >/dev/null 2>&1 || true
+    WINEPREFIX=$tmp WINELOADER=$WINE "$WINE" wineboot -i >/dev/null 2>&1 || true
     WINEPREFIX=$tmp "$WINESERVER" -w || true
     if [ ! -e "$tmp/system.reg" ]; then
       echo "wine-run: wineboot could not make a prefix" >&2
@@ -107,6 +130,15 @@ else
 fi
 export WINEPREFIX=$prefix
 
+loader=$WINE
+if is_pe32 "$1"; then
+  [ -n "$WINE32" ] || { echo "wine-run: $1 is a 32-bit program and 32-bit Wine is missing (run scripts/install-deps.sh)" >&2; exit 127; }
+  loader=$WINE32
+fi
+# Wine starts further processes through WINELOADER (adding or dropping "64"
+# for the other kind).
+export WINELOADER=$loader
+
 cleanup() {
   "$WINESERVER" -k >/dev/null 2>&1 || true
   "$WINESERVER" -w >/dev/null 2>&1 || true
@@ -121,7 +153,7 @@ trap cleanup EXIT
 set +e
 xvfb-run -a -n $((100 + $$ % 3000)) -s "-screen 0 1024x768x24 -nolisten tcp" \
   bash -c '"$0" "$@"; s=$?; "$WINESERVER" -k >/dev/null 2>&1; "$WINESERVER" -w >/dev/null 2>&1; exit $s' \
-  "$WINE" "$@"
+  "$loader" "$@"
 status=$?
 set -e
 exit $status

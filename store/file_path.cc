@@ -1,5 +1,6 @@
 #include "store/file_path.h"
 
+#include <cerrno>
 #include <vector>
 
 #include "platform/env.h"
@@ -84,12 +85,26 @@ bool FilePath::EnsureDirectory() const {
   return MakeDirectory();
 }
 
-bool FilePath::CopyFileTo(const FilePath& destination, bool overwrite) const {
-  if (!overwrite && destination.Exists()) return false;
+bool FilePath::CopyFileTo(const FilePath& destination, bool overwrite,
+                          int* error) const {
+  int ignored = 0;
+  int& failure = error ? *error : ignored;
+  failure = 0;
+  if (!overwrite && destination.Exists()) {
+    failure = kErrnoExists;
+    return false;
+  }
+  // Opening the destination for writing would empty it: when it is this
+  // file, it already holds every byte.
+  if (CurrentEnv().IsSameFile(text_, destination.text_)) return true;
   std::FILE* source = OpenStream("rb");
-  if (!source) return false;
+  if (!source) {
+    failure = errno ? errno : kErrnoNoEntry;
+    return false;
+  }
   std::FILE* target = destination.OpenStream("wb");
   if (!target) {
+    failure = errno;
     std::fclose(source);
     return false;
   }
@@ -101,10 +116,12 @@ bool FilePath::CopyFileTo(const FilePath& destination, bool overwrite) const {
     std::size_t got = std::fread(buffer.data(), 1, buffer.size(), source);
     std::size_t put = got ? std::fwrite(buffer.data(), 1, got, target) : 0;
     if (got < buffer.size() && std::ferror(source)) {
+      failure = errno;
       ok = false;
       break;
     }
     if (put < got && std::ferror(target)) {
+      failure = errno;
       ok = false;
       break;
     }
@@ -114,7 +131,10 @@ bool FilePath::CopyFileTo(const FilePath& destination, bool overwrite) const {
     }
   }
   std::fclose(source);
-  if (std::fclose(target) != 0) ok = false;
+  if (std::fclose(target) != 0 && ok) {
+    failure = errno;
+    ok = false;
+  }
   if (!ok) destination.RemoveFile();
   return ok;
 }

@@ -47,8 +47,12 @@ class FilePath {
   // Every missing ancestor from the outermost inwards, then the path.
   bool EnsureDirectory() const;
   // Copies this file to destination in 32 KiB pieces; a failed copy leaves no
-  // destination behind.
-  bool CopyFileTo(const FilePath& destination, bool overwrite) const;
+  // destination behind, and sets *error (when given) to the errno of the step
+  // that failed. A destination that is this very file, however named (another
+  // letter case, a short name, a hard link), counts as copied and is left
+  // untouched.
+  bool CopyFileTo(const FilePath& destination, bool overwrite,
+                  int* error = nullptr) const;
   // On a directory path: creates a new empty file named prefix, eight
   // upper-case hexadecimal digits of a counter started at the calendar time,
   // and the extension; the path becomes that file's path.

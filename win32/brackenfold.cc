@@ -22,6 +22,7 @@ const char kCancelText[] =
 const char kComponentErrorCaption[] = "Error";
 const char kComponentErrorText[] =
     "Fatal error during install.  Could not install component files.";
+const char kPluginCopyCaption[] = "Unable to install the Vantorium plug-in";
 const std::uint32_t kHostWindowPollMs = 100;
 
 // What one call works with; gone when the call returns, on every way out.
@@ -105,6 +106,17 @@ bool RecordSystemDataPath(const char* data_directory) {
   return result == win_error::kSuccess;
 }
 
+void ShowPluginCopyError(const FilePath& source, const FilePath& target,
+                         int error) {
+  const std::string text =
+      "The Vantorium plug-in library could not be copied into the player's "
+      "data directory.\n\nFrom: " +
+      source.PathText() + "\nTo: " + target.PathText() +
+      "\n\nThe system reports: " + std::strerror(error);
+  CurrentEnv().ShowMessageBox(nullptr, text, kPluginCopyCaption,
+                              box::kOk | box::kIconHand);
+}
+
 void ShowComponentInstallError() {
   CurrentEnv().ShowMessageBox(nullptr, kComponentErrorText,
                               kComponentErrorCaption, box::kOk);
@@ -148,7 +160,13 @@ int DoInstall(const char* data_directory, const char* blob_list,
   context.library_source = FilePath(plugin_library);
   context.target = InDirectory(context.data_directory);
   context.target.AppendFile(kPluginLibraryName);
-  context.library_source.CopyFileTo(context.target, true);
+  // Internet Explorer must never be pointed at a file that is not there: a
+  // failed copy (an older NPAXVnt.dll held by a running browser) ends the call.
+  int copy_error = 0;
+  if (!context.library_source.CopyFileTo(context.target, true, &copy_error)) {
+    ShowPluginCopyError(context.library_source, context.target, copy_error);
+    return -1;
+  }
 
   // Step 11: a failure has been shown to the user there; we go on.
   RegisterInternetExplorerPlugin(context.target.PathText());

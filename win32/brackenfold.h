@@ -52,12 +52,19 @@ void ParseBlobList(const char* text, std::vector<FilePath>* list);
 // the key could not be created or the value not set.
 bool RecordSystemDataPath(const char* data_directory);
 
+// The box shown, without owner, when the plug-in library could not be copied
+// into the data directory: source, target and the system's text for the errno
+// error.
+void ShowPluginCopyError(const FilePath& source, const FilePath& target,
+                         int error);
+
 // The "Error" box shown, without owner, when the components could not be
 // installed.
 void ShowComponentInstallError();
 
 // One installation, on the caller's thread: 0 when the sequence ran to its
-// end, -1 when the user cancelled or the components could not be installed.
+// end, -1 when the user cancelled, the plug-in library could not be copied
+// into the data directory, or the components could not be installed.
 // Null arguments count as empty texts.
 int DoInstall(const char* data_directory, const char* blob_list,
               const char* plugin_library);

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -102,6 +104,23 @@ TEST_F(FilePathTest, CopyFileToHonoursOverwriteAndCopiesLargeFiles) {
   EXPECT_EQ(Read(dir_ + "dst"), big);
   EXPECT_FALSE(FilePath(dir_ + "none").CopyFileTo(FilePath(dir_ + "d2"), true));
   EXPECT_FALSE(FilePath(dir_ + "d2").Exists());
+}
+
+TEST_F(FilePathTest, CopyFileToTheSameFileKeepsItsBytes) {
+  // Reached by the same path, or through a hard link: counted as copied,
+  // never emptied by opening it for writing.
+  Write(dir_ + "lib.dll", "MZ plug-in");
+  ASSERT_EQ(::link((dir_ + "lib.dll").c_str(), (dir_ + "link.dll").c_str()),
+            0);
+  for (const char* name : {"lib.dll", "link.dll"}) {
+    EXPECT_TRUE(
+        FilePath(dir_ + "lib.dll").CopyFileTo(FilePath(dir_ + name), true));
+    EXPECT_EQ(Read(dir_ + "lib.dll"), "MZ plug-in") << name;
+  }
+  int error = 0;
+  EXPECT_FALSE(
+      FilePath(dir_ + "none").CopyFileTo(FilePath(dir_ + "d2"), true, &error));
+  EXPECT_EQ(error, ENOENT);
 }
 
 TEST_F(FilePathTest, MakeUniqueFileCountsFromTheClockAndSkipsTakenNames) {

@@ -2,6 +2,7 @@
 // backslash paths, and directory creation against the real file system.
 #include <gtest/gtest.h>
 #include <process.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <string>
@@ -28,6 +29,17 @@ class WinFilePath : public ::testing::Test {
     ASSERT_NE(f, nullptr) << path;
     std::fputs(text.c_str(), f);
     std::fclose(f);
+  }
+  std::string Read(const std::string& path) {
+    std::string text;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return text;
+    char buffer[256];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) {
+      text.append(buffer, n);
+    }
+    std::fclose(f);
+    return text;
   }
   std::string temp_;
   std::string dir_;
@@ -93,6 +105,26 @@ TEST_F(WinFilePath, CopyAndUniqueFilesWorkWithBackslashes) {
   EXPECT_TRUE(FilePath(dir_ + "source.dll").CopyFileTo(target, true));
   EXPECT_TRUE(target.Exists());
   EXPECT_FALSE(FilePath(dir_ + "source.dll").CopyFileTo(target, false));
+
+  // The same file under another letter case, its short 8.3 name, or a hard
+  // link is counted as copied and keeps its bytes.
+  Write(dir_ + "Long Library Name.dll", "MZ installed");
+  char short_name[MAX_PATH] = "";
+  ASSERT_NE(GetShortPathNameA((dir_ + "Long Library Name.dll").c_str(),
+                              short_name, MAX_PATH),
+            0u);
+  ASSERT_NE(std::string(short_name), dir_ + "Long Library Name.dll");
+  ASSERT_TRUE(CreateHardLinkA((dir_ + "hard.dll").c_str(),
+                              (dir_ + "Long Library Name.dll").c_str(),
+                              nullptr));
+  for (const std::string& other :
+       {dir_ + "LONG LIBRARY NAME.DLL", std::string(short_name),
+        dir_ + "hard.dll"}) {
+    EXPECT_TRUE(FilePath(dir_ + "Long Library Name.dll")
+                    .CopyFileTo(FilePath(other), true))
+        << other;
+    EXPECT_EQ(Read(dir_ + "Long Library Name.dll"), "MZ installed") << other;
+  }
 
   FilePath unique(dir_);
   ASSERT_TRUE(unique.MakeUniqueFile("CMP", std::string("dll"), false));

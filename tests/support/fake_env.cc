@@ -272,11 +272,11 @@ void* FakeEnv::FindLibraryEntry(LibraryHandle library, const char* name) {
 void FakeEnv::CloseLibrary(LibraryHandle library) {
   base_->CloseLibrary(library);
 }
-void FakeEnv::CallComponentInitialize(void* entry, const char* library_path,
+bool FakeEnv::CallComponentInitialize(void* entry, const char* library_path,
                                       int count, const char** registered,
                                       const char** stored) {
-  base_->CallComponentInitialize(entry, library_path, count, registered,
-                                 stored);
+  return base_->CallComponentInitialize(entry, library_path, count, registered,
+                                        stored);
 }
 
 void FakeEnv::SleepMs(std::uint32_t milliseconds) {
@@ -292,6 +292,9 @@ bool FakeEnv::NewDirectory(const std::string& path) {
 }
 bool FakeEnv::RemoveFileAt(const std::string& path) {
   return base_->RemoveFileAt(HostPath(path));
+}
+bool FakeEnv::IsSameFile(const std::string& a, const std::string& b) {
+  return base_->IsSameFile(HostPath(a), HostPath(b));
 }
 bool FakeEnv::CopyFileOver(const std::string& from, const std::string& to,
                            bool fail_if_exists) {

@@ -117,7 +117,7 @@ class FakeEnv : public Env {
   LibraryHandle OpenLibrary(const std::string& path) override;
   void* FindLibraryEntry(LibraryHandle library, const char* name) override;
   void CloseLibrary(LibraryHandle library) override;
-  void CallComponentInitialize(void* entry, const char* library_path, int count,
+  bool CallComponentInitialize(void* entry, const char* library_path, int count,
                                const char** registered,
                                const char** stored) override;
 
@@ -127,6 +127,7 @@ class FakeEnv : public Env {
 
   std::uint32_t FileAttributes(const std::string& path) override;
   bool NewDirectory(const std::string& path) override;
+  bool IsSameFile(const std::string& a, const std::string& b) override;
   bool RemoveFileAt(const std::string& path) override;
   bool CopyFileOver(const std::string& from, const std::string& to,
                     bool fail_if_exists) override;

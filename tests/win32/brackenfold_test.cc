@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -265,12 +267,35 @@ TEST_F(InstallSequence, AnUnmakeableDataDirectoryPutsNothingInItsParent) {
   EXPECT_EQ(SystemDataPath()->data, Terminated(data));
 }
 
-TEST_F(InstallSequence, NullTextsCountAsEmpty) {
+TEST_F(InstallSequence, FailedPluginCopyIsShownAndRegistersNothing) {
+  // The library cannot be read (null counts as the empty path): the user is
+  // told what was to be copied where and why, Internet Explorer is not
+  // pointed at a missing file, and no component is installed.
+  const std::string blob =
+      WriteBlob("viewer.blob", ComponentFiles("viewer", 3));
   const std::string data = scratch_.Join("Data");
-  EXPECT_EQ(DoInstall(data.c_str(), nullptr, nullptr), -1);
+  const std::string missing = scratch_.Join("gone.dll");
+  for (const char* library :
+       {missing.c_str(), static_cast<const char*>(nullptr)}) {
+    env_->boxes.clear();
+    EXPECT_EQ(DoInstall(data.c_str(), blob.c_str(), library), -1);
+    ASSERT_EQ(env_->boxes.size(), 1u);
+    const RecordedBox& shown = env_->boxes[0];
+    EXPECT_EQ(shown.owner, nullptr);
+    EXPECT_EQ(shown.caption, "Unable to install the Vantorium plug-in");
+    EXPECT_EQ(shown.flags, box::kOk | box::kIconHand);
+    EXPECT_NE(shown.text.find("From: " + std::string(library ? library : "") +
+                              "\nTo: " + data + "/NPAXVnt.dll\n"),
+              std::string::npos)
+        << shown.text;
+    EXPECT_NE(shown.text.find(std::strerror(ENOENT)), std::string::npos);
+  }
   EXPECT_EQ(SystemDataPath()->data, Terminated(data));
-  EXPECT_TRUE(PathExists(data + "/components"));
   EXPECT_FALSE(PathExists(data + "/NPAXVnt.dll"));
+  EXPECT_FALSE(env_->HasRegKey(
+      kHkeyLocalMachine,
+      "SOFTWARE\\Microsoft\\Internet Explorer\\Plugins\\Extension\\.vtvm"));
+  EXPECT_FALSE(PathExists(data + "/components"));
 }
 
 }  // namespace

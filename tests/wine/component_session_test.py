@@ -37,11 +37,12 @@ class ComponentSession(unittest.TestCase):
     def tearDown(self):
         self.session.close()
 
-    def install(self, *names):
+    def install(self, *names, options=()):
         blob_list = ",".join(windows_path(os.path.join(self.blobs, n))
                              for n in names)
         return self.session.run_host(ARGS.host, ARGS.dll, DATA_DIR, blob_list,
-                                     windows_path(ARGS.dll), "--timeout", "120")
+                                     windows_path(ARGS.dll), "--timeout", "120",
+                                     *options)
 
     def components(self):
         path = self.session.disk_path(COMPONENTS)
@@ -110,10 +111,14 @@ class ComponentSession(unittest.TestCase):
         self.assert_error_box(run)
         self.assertEqual(self.components(), [])
 
-    def test_installed_copy_meets_a_prerequisite(self):
+    def test_installed_copy_meets_a_prerequisite_and_a_reader_blocks_nothing(self):
         run = self.install("core.blob")
         self.assertEqual(run.result, 0, run.describe())
-        run = self.install("viewer.blob")
+        # The host keeps the index open for reading, as the installed-
+        # component search does without the lock (no delete sharing), for
+        # the whole second installation: the index is still replaced.
+        run = self.install("viewer.blob",
+                           options=("--hold", COMPONENTS + r"\compindx.dat"))
         self.assertEqual(run.result, 0, run.describe())
         self.assertEqual(run.boxes, [], run.describe())
         self.assertRegex(self.read("compindx.dat"),

@@ -21,7 +21,12 @@ QUESTION = ("\n\nAdditional information on this error can be written to a "
             "this issue to Vantorium. Would you like to create this file?")
 CAPTION = "Vantorium Installer Error"
 DETAILS_FILE = "vantorium_installer_error.txt"
-YES_NO_STOP_SYSTEM_MODAL = "0x114"
+# MB_YESNO | MB_ICONHAND | MB_DEFBUTTON2: Yes and No, the stop icon, and the
+# second button (No) as the default.
+YES_NO_STOP_NO_BY_DEFAULT = "0x114"
+# OPENFILENAME_SIZE_VERSION_400A on i686: the Save-As structure without the
+# Windows 2000 fields.
+SAVE_AS_STRUCT_SIZE = 76
 
 failures = []
 
@@ -77,7 +82,7 @@ def test_answer_no(s):
         check(caption == CAPTION, "answered No: caption")
         check(report_message(text) == "Probe failure one.",
               "answered No: box text")
-        check(flags == YES_NO_STOP_SYSTEM_MODAL, "answered No: flags " + flags)
+        check(flags == YES_NO_STOP_NO_BY_DEFAULT, "answered No: flags " + flags)
         check(owner == "none", "answered No: box without owner")
     check(not dialogs, "answered No: no Save-As dialog")
     check(not os.path.exists(s.c(DETAILS_FILE)), "answered No: no file")
@@ -96,6 +101,8 @@ def test_answer_yes_and_save_over_old_file(s):
     check(status == 1, "saved: exit status 1 (got %d)" % status)
     check(len(dialogs) == 1 and dialogs[0][0] == "Save Error Details As",
           "saved: one Save-As dialog")
+    check("SAVEFILE %d" % SAVE_AS_STRUCT_SIZE in lines,
+          "saved: the dialog's structure is %d bytes" % SAVE_AS_STRUCT_SIZE)
     check(len(boxes) == 2 and boxes[1][0] == "Save Error Details As"
           and boxes[1][4] == "Yes",
           "saved: the dialog asked before replacing the old file")

@@ -5,13 +5,19 @@
 //   count=N
 //   REGISTERED;STORED      (N lines, in the order of the arrays)
 //   end
-// Built as a shared object for native tests and as an x86_64 DLL for Wine.
+// Built as a shared object for native tests and as a DLL for Wine (exported
+// undecorated). Built with BF_INIT_CDECL it has the wrong calling convention,
+// cdecl, for the Wine test that must tell the two apart on i686.
 #include <cstdio>
 #include <string>
 
 #if defined(_WIN32)
 #define BF_INIT_EXPORT extern "C" __declspec(dllexport)
+#if defined(BF_INIT_CDECL)
+#define BF_INIT_CALL __cdecl
+#else
 #define BF_INIT_CALL __stdcall
+#endif
 #else
 #define BF_INIT_EXPORT extern "C" __attribute__((visibility("default")))
 #define BF_INIT_CALL

@@ -6,6 +6,9 @@
 //   WINDOW class|title                  a top-level window was created
 //   BOX caption|text|flags|owner|answer|how    a message box, answered
 //   DIALOG caption|owner|action         the directory or Save-As dialog, driven
+//   SAVEFILE size                       the plug-in called GetSaveFileNameA
+//   with
+//                                       this lStructSize
 //   RESULT n                            Wise_DoInstall returned n
 //   NO-RESULT reason                    no result (timeout, too many boxes)
 // Texts are escaped: backslash, '|', CR, LF and TAB as \\ \| \r \n \t. owner is
@@ -35,7 +38,8 @@ const char kUsage[] =
     "  --delay MS           create the main window MS ms after the call "
     "starts\n"
     "  --no-window          never create the main window\n"
-    "  --extra CLASS|TITLE  also create this top-level window (repeatable)\n"
+    "  --extra CLASS|TITLE  also create this top-level window (repeatable;\n"
+    "                       kept above the main window in the window order)\n"
     "  --answers SCRIPT     Caption=Button;... (OK Cancel Yes No Abort Retry "
     "Ignore)\n"
     "  --dir PATH|cancel    Select Directory: type PATH and press OK, or "
@@ -43,6 +47,8 @@ const char kUsage[] =
     "                       (repeatable, used in order; default: OK as shown;\n"
     "                       a dialog still open after its box takes the next)\n"
     "  --save-as PATH|cancel  Save-As dialog: file name and OK, or Cancel\n"
+    "  --hold FILE          keep FILE open for reading (as the installed-\n"
+    "                       component search does) during the call\n"
     "  --timeout S          give up after S seconds (NO-RESULT)\n"
     "  --max-boxes N        give up after N message boxes (50)\n";
 
@@ -80,6 +86,7 @@ struct Options {
   std::deque<Answer> answers;
   std::deque<std::string> dir_actions;
   std::deque<std::string> save_actions;
+  std::vector<std::string> hold;
   DWORD timeout_s = 0;
   int max_boxes = 50;
   std::string plugin, data_dir, blob_list, library;
@@ -197,11 +204,20 @@ HWND CreateTopLevel(const WindowSpec& spec) {
 HANDLE windows_ready = nullptr;
 
 DWORD WINAPI WindowThread(void*) {
-  for (const WindowSpec& spec : options.extra) CreateTopLevel(spec);
+  std::vector<HWND> extras;
+  for (const WindowSpec& spec : options.extra) {
+    extras.push_back(CreateTopLevel(spec));
+  }
   SetEvent(windows_ready);
   if (options.create_host) {
     if (options.delay_ms) Sleep(options.delay_ms);
     host_window = CreateTopLevel(options.host);
+    // The extra windows go above the main window, so an enumeration offers
+    // them first and a look-alike would be taken if the plug-in let it.
+    for (HWND extra : extras) {
+      SetWindowPos(extra, HWND_TOP, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
   }
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
@@ -222,6 +238,13 @@ DWORD WINAPI Watchdog(void*) {
 
 using MessageBoxFn = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
 MessageBoxFn real_message_box = nullptr;
+using SaveFileNameFn = BOOL(WINAPI*)(LPOPENFILENAMEA);
+SaveFileNameFn real_save_file_name = nullptr;
+
+BOOL WINAPI RecordingSaveFileName(LPOPENFILENAMEA request) {
+  PrintLine("SAVEFILE " + std::to_string(request->lStructSize));
+  return real_save_file_name(request);
+}
 
 int WINAPI RecordingMessageBox(HWND owner, LPCSTR text, LPCSTR caption,
                                UINT flags) {
@@ -456,6 +479,9 @@ bool ParseArguments(int argc, char** argv) {
     } else if (arg == "--save-as") {
       if (!value(&v)) return false;
       options.save_actions.push_back(v);
+    } else if (arg == "--hold") {
+      if (!value(&v)) return false;
+      options.hold.push_back(v);
     } else if (arg == "--timeout") {
       if (!value(&v)) return false;
       options.timeout_s =
@@ -501,6 +527,18 @@ int main(int argc, char** argv) {
   if (PatchImport(plugin, "user32.dll", "MessageBoxA",
                   reinterpret_cast<void*>(&RecordingMessageBox), &original)) {
     real_message_box = reinterpret_cast<MessageBoxFn>(original);
+  }
+  if (PatchImport(plugin, "comdlg32.dll", "GetSaveFileNameA",
+                  reinterpret_cast<void*>(&RecordingSaveFileName), &original)) {
+    real_save_file_name = reinterpret_cast<SaveFileNameFn>(original);
+  }
+  // Held until the process ends.
+  for (const std::string& path : options.hold) {
+    if (!std::fopen(path.c_str(), "rb")) {
+      std::fprintf(stderr, "install_host: cannot open %s to hold it\n",
+                   path.c_str());
+      return 2;
+    }
   }
 
   SetWindowsHookExA(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());

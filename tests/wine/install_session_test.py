@@ -21,6 +21,10 @@ from wine_session import WineSession, windows_path  # noqa: E402
 
 ARGS = None
 PLAYER_KEY = r"HKLM\SOFTWARE\Vantorium\Vantorium Player"
+IE_KEY = r"HKLM\SOFTWARE\Microsoft\Internet Explorer\Plugins"
+CONTENT_TYPE = "application/x-Vantorium-3D-Applet"
+PLUGIN_TITLE = "Vantorium, Inc.'s Vantorium3D"
+IE_WINDOW = "IEFrame|Microsoft Internet Explorer"
 
 
 class InstallSession(unittest.TestCase):
@@ -68,7 +72,30 @@ class InstallSession(unittest.TestCase):
         plugin = self.session.disk_path(data_dir + r"\NPAXVnt.dll")
         self.assertTrue(filecmp.cmp(plugin, ARGS.dll, shallow=False))
         self.assertIn("VIEWER", self.index_text(data_dir))
+
+        # Internet Explorer's seven values name the copy in the data
+        # directory.
+        extension = {"Location": ("REG_SZ", data_dir + r"\NPAXVnt.dll"),
+                     "Content Type": ("REG_SZ", CONTENT_TYPE),
+                     "": ("REG_SZ", PLUGIN_TITLE)}
+        with_values = {key: values for key, values
+                       in self.session.reg_tree(IE_KEY).items() if values}
+        self.assertEqual(with_values, {
+            r"\Extension\.vtvm": extension, r"\Extension\.kfvm": extension,
+            r"\MIME\application/x-Vantorium-3D-Applet":
+                {"Extension": ("REG_SZ", ".vtvm")}})
         self.assertEqual(self.session.reg_value(PLAYER_KEY, "SystemDataPath"), data_dir)
+
+        # A 32-bit installer's HKLM\SOFTWARE keys land in the 32-bit view:
+        # under WOW6432Node, and not in the 64-bit SOFTWARE itself.
+        keys = self.session.machine_keys_on_disk()
+        for key in (r"vantorium\vantorium player",
+                    r"microsoft\internet explorer\plugins\extension\.vtvm",
+                    r"microsoft\internet explorer\plugins\extension\.kfvm",
+                    r"microsoft\internet explorer\plugins\mime"
+                    r"\application/x-vantorium-3d-applet"):
+            self.assertIn("software\\wow6432node\\" + key, keys)
+            self.assertNotIn("software\\" + key, keys)
 
     def test_failed_components_show_one_error_and_keep_the_rest(self):
         # The blob list names a file that is not there: the user sees one
@@ -100,12 +127,18 @@ class InstallSession(unittest.TestCase):
         self.assertIn("VIEWER", self.index_text(r"C:\Vantorium\Late"))
 
     def test_host_window_is_found_among_look_alikes(self):
-        # Windows that match in title only or class only come first.
+        # Windows that match in title only or class only come first in the
+        # window order; the browser warning (Internet Explorer is running)
+        # shows which window was taken: the host's owns it.
         run = self.install(r"C:\Vantorium\Among",
                            "--extra", "NotTheHost|Vantorium 3D Player",
                            "--extra", "GLBSInstall|Vantorium 3D Player Setup",
+                           "--extra", IE_WINDOW,
+                           "--answers", "Warning=OK;Warning=OK",
                            "--timeout", "120")
         self.assertEqual(run.result, 0, run.describe())
+        self.assertEqual([(b.caption, b.owner) for b in run.boxes],
+                         [("Warning", "host")] * 2, run.describe())
 
     def test_look_alike_windows_keep_the_call_waiting(self):
         # Right title with another class; right class with the title in

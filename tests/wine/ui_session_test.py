@@ -82,7 +82,7 @@ class UiSession(unittest.TestCase):
                                      "--timeout", "120", *options)
 
     def reg_add(self, key, value_type, data):
-        p = self.session.run("reg", "add", key, "/v", VALUE, "/t", value_type,
+        p = self.session.reg("add", key, "/v", VALUE, "/t", value_type,
                              "/d", data, "/f")
         self.assertEqual(p.returncode, 0, p.stdout + p.stderr)
 

@@ -135,9 +135,36 @@ class WineSession:
                      library, timeout=timeout)
         return parse_host_output(p.stdout, p.returncode, p.stderr)
 
-    def reg_value(self, key, name):
+    # The product is a 32-bit program: on 64-bit Windows, and in Wine's 64-bit
+    # prefixes, its HKLM\Software is the 32-bit view (WOW6432Node). `reg`
+    # runs 64-bit here, so every access names the view; view=64 looks at the
+    # native one.
+    def reg(self, *args, view=32):
+        return self.run("reg", *args, f"/reg:{view}")
+
+    def reg_tree(self, key, view=32):
+        """{key path below key ("" for key itself): {name: (type, data)}}
+        of a key and all its subkeys, in one `reg query /s` ("" names the
+        default value); None when the key is missing."""
+        p = self.reg("query", key, "/s", view=view)
+        if p.returncode != 0:
+            return None
+        tree, current = {}, None
+        for line in p.stdout.splitlines():
+            line = line.rstrip("\r")
+            m = re.match(r"^\s{4}(.*?)\s{4}(REG_\w+)(?:\s{4}(.*))?$", line)
+            if m and current is not None:
+                name = "" if m.group(1) == "(Default)" else m.group(1)
+                tree[current][name] = (m.group(2), m.group(3) or "")
+            elif line.upper().startswith("HKEY_"):
+                current = line.split("\\", 1)[1] if "\\" in line else ""
+                current = current[len(key.split("\\", 1)[1]):]
+                tree[current] = {}
+        return tree
+
+    def reg_value(self, key, name, view=32):
         """The data of a registry value as `reg query` shows it, or None."""
-        p = self.run("reg", "query", key, "/v", name)
+        p = self.reg("query", key, "/v", name, view=view)
         if p.returncode != 0:
             return None
         for line in p.stdout.splitlines():
@@ -147,8 +174,17 @@ class WineSession:
                 return m.group(3) or ""
         return None
 
-    def reg_key_exists(self, key):
-        return self.run("reg", "query", key).returncode == 0
+    def machine_keys_on_disk(self):
+        """The key paths of HKEY_LOCAL_MACHINE as the prefix stores them
+        (system.reg; the wineserver is gone after every run, so the file is
+        current): where a key really landed, whatever view wrote it."""
+        keys = set()
+        with open(os.path.join(self.prefix, "system.reg"), encoding="latin-1") as f:
+            for line in f:
+                m = re.match(r"^\[(.*)\] \d+$", line.rstrip("\n"))
+                if m:
+                    keys.add(m.group(1).replace("\\\\", "\\").lower())
+        return keys
 
     def disk_path(self, path):
         """Where a Windows path of this prefix lies on Linux."""
