@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
   t = Clock::now();
   FilePath index_path(store);
   index_path.AppendFile(kIndexFileName);
-  StoreLockGuard lock(AcquireStoreLock(index_path, kInstallLockTimeoutMs));
+  StoreLock lock = AcquireStoreLock(index_path, kInstallLockTimeoutMs);
   if (!lock.held()) return Fail("store lock");
   std::vector<IndexEntry> entries;
   if (index_path.Exists()) {

@@ -8,14 +8,10 @@
 #include "component/prerequisite_check.h"
 #include "platform/env.h"
 #include "store/store_lock.h"
+#include "store/unique_file.h"
 
 namespace brackenfold {
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 struct LibraryCloser {
   void operator()(void* library) const { CurrentEnv().CloseLibrary(library); }
@@ -172,8 +168,7 @@ bool InstallOpenedBlobs(FilePath components_directory,
   }
   FilePath index_path(components_directory);
   index_path.AppendFile(kIndexFileName);
-  StoreLockGuard lock(
-      AcquireStoreLock(index_path, kInstallLockTimeoutMs, &cause));
+  StoreLock lock = AcquireStoreLock(index_path, kInstallLockTimeoutMs, &cause);
   if (!lock.held()) {
     *why =
         "cannot lock the store '" + components_directory.text() + "': " + cause;

@@ -70,7 +70,7 @@ void ReadStoreIndex(InstalledComponents& table, FilePath directory) {
   index_path.AppendFile(kIndexFileName);
   // Without the lock within the time-out the index is read all the same; a
   // concurrent rewrite then costs at most the entry it cut off.
-  StoreLockGuard lock(AcquireStoreLock(index_path, kSearchLockTimeoutMs));
+  StoreLock lock = AcquireStoreLock(index_path, kSearchLockTimeoutMs);
   // A link at the index's name is not followed out of the store.
   IndexReader reader;
   if (reader.OpenInStore(index_path) != 0) return;

@@ -255,7 +255,7 @@ TEST_F(InstallTest, FailsWhenTheIndexPathIsADirectory) {
 TEST_F(InstallTest, FailsWhileAnotherHoldsTheStoreLock) {
   ASSERT_TRUE(FilePath(components_).MakeDirectory());
   FilePath index_path(Stored(kIndexFileName));
-  StoreLockGuard other(AcquireStoreLock(index_path, 0));
+  StoreLock other = AcquireStoreLock(index_path, 0);
   ASSERT_TRUE(other.held());
   std::string a = SimpleBlob("a.blob", "A", 1, {{"a.txt", "a"}});
   ASSERT_FALSE(Install({a}));

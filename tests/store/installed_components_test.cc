@@ -99,7 +99,7 @@ TEST_F(InstalledComponentsTest, DirectoriesWithoutAnIndexAddNothing) {
 
 TEST_F(InstalledComponentsTest, ReadsTheIndexEvenWhileAnotherHoldsTheLock) {
   const std::string store = Store("s", Entry("A", 2));
-  StoreLockGuard held(AcquireStoreLock(store + "compindx.dat", 250));
+  StoreLock held = AcquireStoreLock(store + "compindx.dat", 250);
   ASSERT_TRUE(held.held());
   InstalledComponents table;
   ReadStoreIndex(table, store);
