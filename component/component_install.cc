@@ -143,24 +143,28 @@ void RunInitialisationJob(const InitialisationJob& job) {
                               registered.data(), stored.data());
 }
 
-bool InstallComponents(bool machine_store_only, FilePath components_directory,
-                       std::vector<FilePath> blob_files) {
+bool InstallComponents(const InstalledComponents& installed,
+                       FilePath components_directory,
+                       const std::vector<FilePath>& blob_files) {
   std::vector<OpenedBlob> blobs;
   std::string why;
-  bool ok = OpenBlobs(blob_files, &blobs, &why);
-  if (ok && !CheckOpenedPrerequisites(nullptr, machine_store_only, blobs)) {
-    why = "the prerequisites of the blobs are not met; nothing was installed";
-    ok = false;
-  }
-  if (ok) ok = InstallOpenedBlobs(std::move(components_directory), blobs, &why);
+  bool ok = OpenBlobs(blob_files, &blobs, &why) &&
+            InstallComponents(installed, std::move(components_directory), blobs,
+                              nullptr, &why);
   if (!ok) std::fprintf(stderr, "InstallComponents: %s\n", why.c_str());
   return ok;
 }
 
-bool InstallOpenedBlobs(FilePath components_directory,
-                        std::vector<OpenedBlob>& blobs, std::string* why) {
+bool InstallComponents(const InstalledComponents& installed,
+                       FilePath components_directory,
+                       std::vector<OpenedBlob>& blobs,
+                       std::vector<UnmetRequirement>* unmet, std::string* why) {
   std::string cause;
   if (!why) why = &cause;
+  if (!CheckPrerequisites(installed, blobs, unmet)) {
+    *why = "the prerequisites of the blobs are not met; nothing was installed";
+    return false;
+  }
   if (!components_directory.MakeDirectory()) {
     *why = "cannot make the components directory '" +
            components_directory.text() + "'";

@@ -1,5 +1,6 @@
 // InstallComponents: installs a set of component blobs into one store
-// directory. After the whole set passes the prerequisite check, it takes the
+// directory. After the whole set passes the prerequisite check against the
+// installed components the caller found, it takes the
 // store lock, writes every blob's payload under unique names, replaces the
 // index compindx.dat atomically with the old entries plus one per blob, and
 // calls each component's initialisation library. Each blob is opened once and
@@ -30,15 +31,20 @@ struct InitialisationJob {
   FileMap files;     // the component's files
 };
 
-// On failure writes "InstallComponents: " and the cause to stderr.
-bool InstallComponents(bool machine_store_only, FilePath components_directory,
-                       std::vector<FilePath> blob_files);
+// Opens every blob, checks the set against installed and installs it. On
+// failure writes "InstallComponents: " and the cause to stderr.
+bool InstallComponents(const InstalledComponents& installed,
+                       FilePath components_directory,
+                       const std::vector<FilePath>& blob_files);
 
-// InstallComponents after its prerequisite check, for a caller that opened
-// and checked the set itself with OpenBlobs and reports the outcome: why
-// (optional) receives the cause of a failure.
-bool InstallOpenedBlobs(FilePath components_directory,
-                        std::vector<OpenedBlob>& blobs, std::string* why);
+// As above, for blobs the caller opened with OpenBlobs and reports on itself
+// (nothing is written to stderr): unmet (optional) receives the unmet
+// requirements when the check fails, and why (optional) the cause of any
+// failure.
+bool InstallComponents(const InstalledComponents& installed,
+                       FilePath components_directory,
+                       std::vector<OpenedBlob>& blobs,
+                       std::vector<UnmetRequirement>* unmet, std::string* why);
 
 // Writes entries as the whole index at index_path: into a temporary file
 // beside it (created exclusively; a leftover of a crash, or a link, at its

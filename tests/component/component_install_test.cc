@@ -30,7 +30,7 @@ class InstallTest : public ComponentTest {
   bool Install(const std::vector<std::string>& blobs) {
     std::vector<FilePath> paths(blobs.begin(), blobs.end());
     testing::internal::CaptureStderr();
-    bool result = InstallComponents(true, components_, paths);
+    bool result = InstallComponents(Installed(), components_, paths);
     stderr_ = testing::internal::GetCapturedStderr();
     return result;
   }

@@ -234,8 +234,8 @@ TEST_F(WineStoreTest, SearchListFileIsReadFromDriveC) {
   WriteBytes("c:\\ComponentSearch.txt",
              dir_.substr(0, dir_.size() - 1) + "\r\n\r\n");
   RegisterMissingStore(kSystemStoreName);
-  InstalledComponents table;
-  SearchInstalledComponents(table, true);
+  const InstalledComponents table =
+      SearchInstalledComponents(SearchDirectories(true, SearchListFile()));
   DeleteFileA("c:\\ComponentSearch.txt");
   EXPECT_EQ(table, (InstalledComponents{{"LISTED", 4}}));
 }
