@@ -4,7 +4,7 @@
 // prints where the time went:
 //   signature  the one open of every blob (file open, digest, signature
 //              check, descriptor reads) and the prerequisite check
-//   index      installed-component search, lock, index read and rewrite
+//   index      installed-component search, lock, index rewrite
 //   files      unique names and payload extraction into the store
 // as one line "phases blobs=N signature=S index=S files=S other=S total=S"
 // (seconds). Exit status 0, or 1 when a step fails.
@@ -62,22 +62,19 @@ int main(int argc, char** argv) {
   }
   signature += Clock::now() - t;
 
-  // Installation: lock, index read, the open blobs installed.
+  // Installation: lock, the open blobs installed, the index streamed into
+  // its rewrite.
   if (!store.MakeDirectory()) return Fail("store directory");
   t = Clock::now();
   FilePath index_path(store);
   index_path.AppendFile(kIndexFileName);
   StoreLock lock = AcquireStoreLock(index_path, kInstallLockTimeoutMs);
   if (!lock.held()) return Fail("store lock");
-  std::vector<IndexEntry> entries;
-  if (index_path.Exists()) {
-    IndexReader reader;
-    if (!reader.Open(index_path)) return Fail("index read");
-    IndexEntry entry;
-    while (reader.ReadEntry(&entry.id, &entry.version, &entry.files)) {
-      entries.push_back(entry);
-    }
+  IndexReader old_index;
+  if (index_path.Exists() && old_index.OpenInStore(index_path) != 0) {
+    return Fail("index open");
   }
+  std::vector<IndexEntry> added;
   index += Clock::now() - t;
   t = Clock::now();
   for (OpenedBlob& blob : opened) {
@@ -88,11 +85,13 @@ int main(int argc, char** argv) {
     if (!blob.blob->Install(store, entry.files, init_library)) {
       return Fail("blob install");
     }
-    entries.push_back(std::move(entry));
+    added.push_back(std::move(entry));
   }
   files += Clock::now() - t;
   t = Clock::now();
-  if (!ReplaceIndexFile(index_path, entries)) return Fail("index rewrite");
+  if (!ReplaceIndexFile(index_path, &old_index, added)) {
+    return Fail("index rewrite");
+  }
   lock.Release();
   index += Clock::now() - t;
 
