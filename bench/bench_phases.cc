@@ -2,9 +2,9 @@
 // does (the store itself is searched for installed components), calling the
 // same steps as InstallComponents one by one with a clock around each, and
 // prints where the time went:
-//   signature  both opens of every blob: file open, digest, signature check
-//              and descriptor reads (prerequisite check, then installation)
-//   index      installed-component search, lock, index read and rewrite
+//   signature  the one open of every blob (file open, digest, signature
+//              check, descriptor reads) and the prerequisite check
+//   index      installed-component search, lock, index rewrite
 //   files      unique names and payload extraction into the store
 // as one line "phases blobs=N signature=S index=S files=S other=S total=S"
 // (seconds). Exit status 0, or 1 when a step fails.
@@ -25,11 +25,6 @@ namespace {
 
 using namespace brackenfold;  // NOLINT: a benchmark driver of the library
 using Clock = std::chrono::steady_clock;
-
-struct FileCloser {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
@@ -54,75 +49,51 @@ int main(int argc, char** argv) {
   const Clock::time_point start = Clock::now();
 
   // The store counts as installed, as bfold install arranges it.
-  const std::string list = std::string(argv[1]) + ".search";
-  {
-    UniqueFile stream(std::fopen(list.c_str(), "wb"));
-    if (!stream) return Fail("search list");
-    std::fprintf(stream.get(), "%s\n", store_text.c_str());
-  }
-  SetSearchListFile(list);
-
-  // Prerequisite check: the search, then one open of every blob.
   Clock::time_point t = Clock::now();
-  InstalledComponents installed;
-  SearchInstalledComponents(installed, true);
+  const InstalledComponents installed = SearchInstalledComponents({store});
   index += Clock::now() - t;
+
+  // Every blob opened and checked once, then the prerequisite check.
   t = Clock::now();
-  AvailableVersions available;
-  RequiredVersions required;
-  for (const FilePath& blob : blobs) {
-    std::string id;
-    std::int32_t version = 0;
-    if (!ReadBlobRequirements(installed, blob, &id, &version, required)) {
-      return Fail("prerequisite check");
-    }
-    available.emplace(id, version);
-  }
-  if (!CheckRequirements(installed, available, required, nullptr)) {
+  std::vector<OpenedBlob> opened;
+  if (!OpenBlobs(blobs, &opened, nullptr)) return Fail("blob open");
+  if (!CheckPrerequisites(installed, opened, nullptr)) {
     return Fail("prerequisites");
   }
   signature += Clock::now() - t;
 
-  // Installation: lock, index read, every blob opened again and installed.
+  // Installation: lock, the open blobs installed, the index streamed into
+  // its rewrite.
   if (!store.MakeDirectory()) return Fail("store directory");
   t = Clock::now();
   FilePath index_path(store);
   index_path.AppendFile(kIndexFileName);
-  StoreLockGuard lock(AcquireStoreLock(index_path, kInstallLockTimeoutMs));
+  StoreLock lock = AcquireStoreLock(index_path, kInstallLockTimeoutMs);
   if (!lock.held()) return Fail("store lock");
-  std::vector<IndexEntry> entries;
-  if (index_path.Exists()) {
-    IndexReader reader;
-    if (!reader.Open(index_path)) return Fail("index read");
-    IndexEntry entry;
-    while (reader.ReadEntry(&entry.id, &entry.version, &entry.files)) {
-      entries.push_back(entry);
-    }
+  IndexReader old_index;
+  if (index_path.Exists() && old_index.OpenInStore(index_path) != 0) {
+    return Fail("index open");
   }
+  std::vector<IndexEntry> added;
   index += Clock::now() - t;
-  for (const FilePath& blob_file : blobs) {
-    t = Clock::now();
-    UniqueFile stream(OpenBlobFile(blob_file));
-    if (!stream) return Fail("blob open");
-    ComponentBlob blob(StdioBlobStream(stream.get()));
-    if (!blob.Init(false)) return Fail("blob init");
+  t = Clock::now();
+  for (OpenedBlob& blob : opened) {
     IndexEntry entry;
-    entry.id = blob.GetId();
-    entry.version = blob.GetVersion();
+    entry.id = blob.blob->GetId();
+    entry.version = blob.blob->GetVersion();
     std::string init_library;
-    signature += Clock::now() - t;
-    t = Clock::now();
-    if (!blob.Install(store, entry.files, init_library)) {
+    if (!blob.blob->Install(store, entry.files, init_library)) {
       return Fail("blob install");
     }
-    entries.push_back(std::move(entry));
-    files += Clock::now() - t;
+    added.push_back(std::move(entry));
   }
+  files += Clock::now() - t;
   t = Clock::now();
-  if (!ReplaceIndexFile(index_path, entries)) return Fail("index rewrite");
+  if (!ReplaceIndexFile(index_path, &old_index, added)) {
+    return Fail("index rewrite");
+  }
   lock.Release();
   index += Clock::now() - t;
-  std::remove(list.c_str());
 
   const Clock::duration total = Clock::now() - start;
   std::printf(

@@ -8,18 +8,14 @@
 #include <filesystem>
 #include <memory>
 
+#include "store/unique_file.h"
+
 namespace brackenfold {
 
 namespace {
 
 constexpr std::size_t kPiece = 65536;
 constexpr std::uint64_t kMaxNumber = 2147483647;
-
-using FileCloser = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-FileCloser OpenFile(const std::string& path, const char* mode) {
-  return FileCloser(std::fopen(path.c_str(), mode), &std::fclose);
-}
 
 bool ValidName(const std::string& name) {
   return !name.empty() && name.find('\n') == std::string::npos;
@@ -129,9 +125,9 @@ bool BlobWriter::Write(Spool& spool, std::string* blob_out, std::FILE* file_out,
   for (const auto& [name, forks] : files_) {
     toc += "FILE\n" + name + "\n" + std::to_string(forks.size()) + "\n";
     for (const auto& [fork, source] : forks) {
-      FileCloser file(nullptr, &std::fclose);
+      UniqueFile file;
       if (!source.path.empty()) {
-        file = OpenFile(source.path, "rb");
+        file = OpenUniqueFile(source.path, "rb");
         if (!file) {
           *error = "cannot read " + source.path;
           return false;
@@ -259,8 +255,8 @@ bool BlobWriter::WriteToFile(const std::string& path, std::string* error) {
   std::string part_path = path + ".part~";
   bool ok = false;
   {
-    FileCloser spool_file = OpenFile(spool_path, "w+b");
-    FileCloser out = OpenFile(part_path, "wb");
+    UniqueFile spool_file = OpenUniqueFile(spool_path, "w+b");
+    UniqueFile out = OpenUniqueFile(part_path, "wb");
     if (!spool_file || !out) {
       *error = "cannot create temporary files beside " + path;
     } else {

@@ -9,6 +9,7 @@
 #include "platform/env.h"
 #include "store/index_file.h"
 #include "store/text.h"
+#include "store/unique_file.h"
 
 namespace brackenfold {
 namespace {
@@ -25,11 +26,6 @@ constexpr const char kPrereqFile[] = "component/prereq";
 constexpr const char kInitializeFile[] = "component/initialize";
 constexpr const char kPlatformFile[] = "component/platform";
 constexpr const char kExposeFile[] = "component/expose";
-
-struct FileCloser {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // Fields between commas, and after the last one, each trimmed.
 std::vector<std::string> SplitFields(const std::string& line) {

@@ -8,23 +8,20 @@
 #include "component/prerequisite_check.h"
 #include "platform/env.h"
 #include "store/store_lock.h"
+#include "store/unique_file.h"
 
 namespace brackenfold {
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 struct LibraryCloser {
   void operator()(void* library) const { CurrentEnv().CloseLibrary(library); }
 };
 
-// The entries of the store's index; an index that is a link or not a plain
-// file is refused rather than read.
-bool ReadIndexEntries(const FilePath& index_path,
-                      std::vector<IndexEntry>* entries, std::string* why) {
+// Opens the store's index for its rewrite (reader stays closed, giving no
+// entries, when there is none); an index that is a link or not a plain file
+// is refused rather than read.
+bool OpenIndexToRewrite(const FilePath& index_path, IndexReader* reader,
+                        std::string* why) {
   std::string directory, name;
   SplitStorePath(index_path, &directory, &name);
   switch (CurrentEnv().KindIn(directory, name)) {
@@ -40,24 +37,35 @@ bool ReadIndexEntries(const FilePath& index_path,
           "the index '" + index_path.text() + "' is a link or not a plain file";
       return false;
   }
-  IndexReader reader;
-  int error = reader.OpenInStore(index_path);
+  int error = reader->OpenInStore(index_path);
   if (error != 0) {
     *why = "cannot open the index '" + index_path.text() +
            "': " + FileErrorText(error);
     return false;
   }
-  IndexEntry entry;
-  while (reader.ReadEntry(&entry.id, &entry.version, &entry.files)) {
-    entries->push_back(entry);
-  }
-  reader.Close();
   return true;
 }
 
-bool InstallOpenedBlob(OpenedBlob& opened, UniqueFileMaker& maker,
-                       std::vector<IndexEntry>* entries,
-                       std::vector<InitialisationJob>* jobs, std::string* why) {
+// Writes every entry that kept (optional) still gives, one at a time as it is
+// read, then the entries added; false at the first entry that cannot be
+// written.
+bool WriteIndexEntries(IndexReader* kept, const std::vector<IndexEntry>& added,
+                       std::FILE* stream) {
+  if (kept) {
+    IndexEntry entry;
+    while (kept->ReadEntry(&entry.id, &entry.version, &entry.files)) {
+      if (!WriteIndexEntry(entry, StdioIndexSink, stream)) return false;
+    }
+  }
+  for (const IndexEntry& entry : added) {
+    if (!WriteIndexEntry(entry, StdioIndexSink, stream)) return false;
+  }
+  return true;
+}
+
+bool InstallBlob(OpenedBlob& opened, UniqueFileMaker& maker,
+                 std::vector<IndexEntry>* added,
+                 std::vector<InitialisationJob>* jobs, std::string* why) {
   ComponentBlob& blob = *opened.blob;
   IndexEntry entry;
   entry.id = blob.GetId();
@@ -76,15 +84,14 @@ bool InstallOpenedBlob(OpenedBlob& opened, UniqueFileMaker& maker,
   if (!init_library.empty()) {
     jobs->push_back(InitialisationJob{FilePath(init_library), entry.files});
   }
-  entries->push_back(std::move(entry));
+  added->push_back(std::move(entry));
   return true;
 }
 
 }  // namespace
 
-bool ReplaceIndexFile(const FilePath& index_path,
-                      const std::vector<IndexEntry>& entries,
-                      std::string* why) {
+bool ReplaceIndexFile(const FilePath& index_path, IndexReader* kept,
+                      const std::vector<IndexEntry>& added, std::string* why) {
   Env& env = CurrentEnv();
   std::string directory, name;
   SplitStorePath(index_path, &directory, &name);
@@ -105,13 +112,9 @@ bool ReplaceIndexFile(const FilePath& index_path,
     return false;
   }
   UniqueFile stream(created);
-  bool written = true;
-  for (const IndexEntry& entry : entries) {
-    if (!WriteIndexEntry(entry, StdioIndexSink, stream.get())) {
-      written = false;
-      break;
-    }
-  }
+  bool written = WriteIndexEntries(kept, added, stream.get());
+  // Closed before the move: an open file cannot be replaced on Windows.
+  if (kept) kept->Close();
   if (written && !env.FlushStreamToDisk(stream.get())) written = false;
   if (std::fclose(stream.release()) != 0) written = false;
   if (!written) {
@@ -147,24 +150,28 @@ void RunInitialisationJob(const InitialisationJob& job) {
                               registered.data(), stored.data());
 }
 
-bool InstallComponents(bool machine_store_only, FilePath components_directory,
-                       std::vector<FilePath> blob_files) {
+bool InstallComponents(const InstalledComponents& installed,
+                       FilePath components_directory,
+                       const std::vector<FilePath>& blob_files) {
   std::vector<OpenedBlob> blobs;
   std::string why;
-  bool ok = OpenBlobs(blob_files, &blobs, &why);
-  if (ok && !CheckOpenedPrerequisites(nullptr, machine_store_only, blobs)) {
-    why = "the prerequisites of the blobs are not met; nothing was installed";
-    ok = false;
-  }
-  if (ok) ok = InstallOpenedBlobs(std::move(components_directory), blobs, &why);
+  bool ok = OpenBlobs(blob_files, &blobs, &why) &&
+            InstallComponents(installed, std::move(components_directory), blobs,
+                              nullptr, &why);
   if (!ok) std::fprintf(stderr, "InstallComponents: %s\n", why.c_str());
   return ok;
 }
 
-bool InstallOpenedBlobs(FilePath components_directory,
-                        std::vector<OpenedBlob>& blobs, std::string* why) {
+bool InstallComponents(const InstalledComponents& installed,
+                       FilePath components_directory,
+                       std::vector<OpenedBlob>& blobs,
+                       std::vector<UnmetRequirement>* unmet, std::string* why) {
   std::string cause;
   if (!why) why = &cause;
+  if (!CheckPrerequisites(installed, blobs, unmet)) {
+    *why = "the prerequisites of the blobs are not met; nothing was installed";
+    return false;
+  }
   if (!components_directory.MakeDirectory()) {
     *why = "cannot make the components directory '" +
            components_directory.text() + "'";
@@ -172,24 +179,26 @@ bool InstallOpenedBlobs(FilePath components_directory,
   }
   FilePath index_path(components_directory);
   index_path.AppendFile(kIndexFileName);
-  StoreLockGuard lock(
-      AcquireStoreLock(index_path, kInstallLockTimeoutMs, &cause));
+  StoreLock lock = AcquireStoreLock(index_path, kInstallLockTimeoutMs, &cause);
   if (!lock.held()) {
     *why =
         "cannot lock the store '" + components_directory.text() + "': " + cause;
     return false;
   }
 
-  std::vector<IndexEntry> entries;
-  if (!ReadIndexEntries(index_path, &entries, why)) return false;
+  // The old index is read entry by entry into the new one after the blobs
+  // are installed, never held whole; the lock keeps it as it is meanwhile.
+  IndexReader old_index;
+  if (!OpenIndexToRewrite(index_path, &old_index, why)) return false;
   std::string directory, unused;
   SplitStorePath(index_path, &directory, &unused);
   UniqueFileMaker maker(directory);
+  std::vector<IndexEntry> added;
   std::vector<InitialisationJob> jobs;
   for (OpenedBlob& opened : blobs) {
-    if (!InstallOpenedBlob(opened, maker, &entries, &jobs, why)) return false;
+    if (!InstallBlob(opened, maker, &added, &jobs, why)) return false;
   }
-  if (!ReplaceIndexFile(index_path, entries, why)) return false;
+  if (!ReplaceIndexFile(index_path, &old_index, added, why)) return false;
   for (const InitialisationJob& job : jobs) RunInitialisationJob(job);
   return true;
 }

@@ -33,23 +33,6 @@ BlobFile::~BlobFile() {
   if (stream_ != nullptr) std::fclose(stream_);
 }
 
-bool ReadBlobRequirements(const InstalledComponents& installed,
-                          const FilePath& blob_file, std::string* id,
-                          std::int32_t* version, RequiredVersions& required) {
-  BlobFile stream(blob_file);
-  if (!stream) return false;
-  std::vector<Prerequisite> prerequisites;
-  {
-    ComponentBlob blob(StdioBlobStream(stream.get()));
-    if (!blob.Init(false)) return false;
-    *id = blob.GetId();
-    *version = blob.GetVersion();
-    prerequisites = blob.GetPrerequisites();
-  }
-  MergeRequirements(installed, prerequisites, required);
-  return true;
-}
-
 void MergeRequirements(const InstalledComponents& installed,
                        const std::vector<Prerequisite>& prerequisites,
                        RequiredVersions& required) {
@@ -115,34 +98,14 @@ bool OpenBlobs(const std::vector<FilePath>& blob_files,
   return true;
 }
 
-bool CheckOpenedPrerequisites(std::vector<UnmetRequirement>* unmet,
-                              bool machine_store_only,
-                              const std::vector<OpenedBlob>& blobs) {
-  InstalledComponents installed;
-  SearchInstalledComponents(installed, machine_store_only);
+bool CheckPrerequisites(const InstalledComponents& installed,
+                        const std::vector<OpenedBlob>& blobs,
+                        std::vector<UnmetRequirement>* unmet) {
   AvailableVersions available;
   RequiredVersions required;
   for (const OpenedBlob& opened : blobs) {
     MergeRequirements(installed, opened.blob->GetPrerequisites(), required);
     available.emplace(opened.blob->GetId(), opened.blob->GetVersion());
-  }
-  return CheckRequirements(installed, available, required, unmet);
-}
-
-bool CheckPrerequisites(std::vector<UnmetRequirement>* unmet,
-                        bool machine_store_only,
-                        std::vector<FilePath> blob_files) {
-  InstalledComponents installed;
-  SearchInstalledComponents(installed, machine_store_only);
-  AvailableVersions available;
-  RequiredVersions required;
-  for (const FilePath& blob_file : blob_files) {
-    std::string id;
-    std::int32_t version = 0;
-    if (!ReadBlobRequirements(installed, blob_file, &id, &version, required)) {
-      return false;
-    }
-    available.emplace(id, version);
   }
   return CheckRequirements(installed, available, required, unmet);
 }

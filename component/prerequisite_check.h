@@ -1,8 +1,9 @@
 // The prerequisite check of a whole set of blobs before installation: every
 // required prerequisite, and every optional one on a component that is
 // already installed, must be met by an installed copy or by a blob of the
-// set. Each blob is opened, verified and closed; nothing is written and
-// nothing is reported except ComponentBlob::Init's own lines.
+// set. The blobs are opened and verified once (OpenBlobs) and held open for
+// the installation; nothing is written and nothing is reported except
+// ComponentBlob::Init's own lines.
 #ifndef BRACKENFOLD_COMPONENT_PREREQUISITE_CHECK_H_
 #define BRACKENFOLD_COMPONENT_PREREQUISITE_CHECK_H_
 
@@ -32,18 +33,6 @@ struct UnmetRequirement {
     return id == other.id && version == other.version;
   }
 };
-
-// True when every counted prerequisite of the set is met; unmet (optional)
-// receives the requirements that are not, in ascending id order.
-bool CheckPrerequisites(std::vector<UnmetRequirement>* unmet,
-                        bool machine_store_only,
-                        std::vector<FilePath> blob_files);
-
-// Opens one blob, reads its id and version, and merges its counted
-// prerequisites into required. False when the blob cannot be opened or read.
-bool ReadBlobRequirements(const InstalledComponents& installed,
-                          const FilePath& blob_file, std::string* id,
-                          std::int32_t* version, RequiredVersions& required);
 
 // Merges one blob's prerequisites into required: a prerequisite counts when
 // it is required or its component is installed; the highest version wins.
@@ -97,10 +86,12 @@ struct OpenedBlob {
 bool OpenBlobs(const std::vector<FilePath>& blob_files,
                std::vector<OpenedBlob>* blobs, std::string* why);
 
-// CheckPrerequisites over blobs opened by OpenBlobs.
-bool CheckOpenedPrerequisites(std::vector<UnmetRequirement>* unmet,
-                              bool machine_store_only,
-                              const std::vector<OpenedBlob>& blobs);
+// True when every counted prerequisite of the blobs (opened by OpenBlobs) is
+// met by installed or by the blobs; unmet (optional) receives the
+// requirements that are not, in ascending id order.
+bool CheckPrerequisites(const InstalledComponents& installed,
+                        const std::vector<OpenedBlob>& blobs,
+                        std::vector<UnmetRequirement>* unmet);
 
 }  // namespace brackenfold
 

@@ -5,63 +5,41 @@
 #include "store/store_locations.h"
 #include "store/store_lock.h"
 #include "store/text.h"
+#include "store/unique_file.h"
 
 namespace brackenfold {
-namespace {
 
-// The list file names a Windows drive path; where paths are not Windows
-// paths there is no such file unless a tool names one.
-std::string& SearchListFileSetting() {
-  static auto* file =
+const std::string& SearchListFile() {
+  // The list file names a Windows drive path; where paths are not Windows
+  // paths there is no such file.
+  static const auto* file =
       new std::string(kPathSeparator == '\\' ? "c:\\ComponentSearch.txt" : "");
   return *file;
-}
-
-const std::vector<FilePath>*& SearchDirectoriesSetting() {
-  static const std::vector<FilePath>* directories = nullptr;
-  return directories;
-}
-
-}  // namespace
-
-void SetSearchDirectoriesInsteadOfList(
-    const std::vector<FilePath>* directories) {
-  SearchDirectoriesSetting() = directories;
-}
-
-const std::string& SearchListFile() { return SearchListFileSetting(); }
-
-void SetSearchListFile(const std::string& path) {
-  SearchListFileSetting() = path;
 }
 
 void ReadSearchList(const std::string& list_file,
                     std::vector<FilePath>* directories) {
   if (list_file.empty()) return;
-  std::FILE* stream = std::fopen(list_file.c_str(), "r");
+  UniqueFile stream(std::fopen(list_file.c_str(), "r"));
   if (!stream) return;
   std::string line;
   // Only lines with a line end count; a blank one adds the empty path, whose
   // index is compindx.dat in the current directory.
-  while (ReadLine(stream, line)) {
+  while (ReadLine(stream.get(), line)) {
     Trim(line);
     directories->emplace_back(line);
   }
-  std::fclose(stream);
 }
 
-std::vector<FilePath> SearchDirectories(bool machine_store_only) {
+std::vector<FilePath> SearchDirectories(bool machine_store_only,
+                                        const std::string& list_file) {
   std::vector<FilePath> directories;
   FilePath store;
   if (LookupStore(kSystemStoreName, &store)) directories.push_back(store);
   if (!machine_store_only && LookupStore(kUserStoreName, &store)) {
     directories.push_back(store);
   }
-  if (const std::vector<FilePath>* given = SearchDirectoriesSetting()) {
-    directories.insert(directories.end(), given->begin(), given->end());
-  } else {
-    ReadSearchList(SearchListFile(), &directories);
-  }
+  ReadSearchList(list_file, &directories);
   return directories;
 }
 
@@ -70,7 +48,7 @@ void ReadStoreIndex(InstalledComponents& table, FilePath directory) {
   index_path.AppendFile(kIndexFileName);
   // Without the lock within the time-out the index is read all the same; a
   // concurrent rewrite then costs at most the entry it cut off.
-  StoreLockGuard lock(AcquireStoreLock(index_path, kSearchLockTimeoutMs));
+  StoreLock lock = AcquireStoreLock(index_path, kSearchLockTimeoutMs);
   // A link at the index's name is not followed out of the store.
   IndexReader reader;
   if (reader.OpenInStore(index_path) != 0) return;
@@ -88,11 +66,13 @@ void ReadStoreIndex(InstalledComponents& table, FilePath directory) {
   reader.Close();
 }
 
-void SearchInstalledComponents(InstalledComponents& table,
-                               bool machine_store_only) {
-  for (const FilePath& directory : SearchDirectories(machine_store_only)) {
+InstalledComponents SearchInstalledComponents(
+    const std::vector<FilePath>& directories) {
+  InstalledComponents table;
+  for (const FilePath& directory : directories) {
     ReadStoreIndex(table, directory);
   }
+  return table;
 }
 
 std::int32_t InstalledVersion(const InstalledComponents& table,

@@ -5,8 +5,8 @@
 
 namespace brackenfold {
 
-StoreLock* AcquireStoreLock(const FilePath& index_path,
-                            std::uint32_t timeout_ms, std::string* why) {
+StoreLock AcquireStoreLock(const FilePath& index_path, std::uint32_t timeout_ms,
+                           std::string* why) {
   Env& env = CurrentEnv();
   const std::uint32_t start = env.TickCount();
 
@@ -16,7 +16,7 @@ StoreLock* AcquireStoreLock(const FilePath& index_path,
   bool is_directory = false;
   if (!directory.Exists(&is_directory) || !is_directory) {
     if (why) *why = "the store directory does not exist";
-    return nullptr;
+    return StoreLock();
   }
 
   std::string store, name;
@@ -25,23 +25,21 @@ StoreLock* AcquireStoreLock(const FilePath& index_path,
     int error = 0;
     std::unique_ptr<HeldLockFile> file =
         env.CreateLockFileIn(store, name, &error);
-    if (file) return new StoreLock{std::move(file)};
+    if (file) return StoreLock(std::move(file));
     if (error == kErrnoLink) {
       if (why) {
         *why = "the lock file '" + index_path.PathText() +
                ".lock' is a link or not a plain file";
       }
-      return nullptr;
+      return StoreLock();
     }
     env.SleepMs(100);
     // Unsigned difference: a wrap of the tick count does no harm.
     if (env.TickCount() - start >= timeout_ms) {
       if (why) *why = "the store is locked by another process";
-      return nullptr;
+      return StoreLock();
     }
   }
 }
-
-void ReleaseStoreLock(StoreLock* lock) { delete lock; }
 
 }  // namespace brackenfold

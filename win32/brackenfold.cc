@@ -180,7 +180,9 @@ int DoInstall(const char* data_directory, const char* blob_list,
   ParseBlobList(blob_list, &context.blob_list);
 
   // Step 14: the components, checked against the machine-wide store only.
-  if (!InstallComponents(true, context.target, context.blob_list)) {
+  const InstalledComponents installed =
+      SearchInstalledComponents(SearchDirectories(true, SearchListFile()));
+  if (!InstallComponents(installed, context.target, context.blob_list)) {
     ShowComponentInstallError();
     return -1;
   }

@@ -30,7 +30,7 @@ class InstallTest : public ComponentTest {
   bool Install(const std::vector<std::string>& blobs) {
     std::vector<FilePath> paths(blobs.begin(), blobs.end());
     testing::internal::CaptureStderr();
-    bool result = InstallComponents(true, components_, paths);
+    bool result = InstallComponents(Installed(), components_, paths);
     stderr_ = testing::internal::GetCapturedStderr();
     return result;
   }
@@ -255,7 +255,7 @@ TEST_F(InstallTest, FailsWhenTheIndexPathIsADirectory) {
 TEST_F(InstallTest, FailsWhileAnotherHoldsTheStoreLock) {
   ASSERT_TRUE(FilePath(components_).MakeDirectory());
   FilePath index_path(Stored(kIndexFileName));
-  StoreLockGuard other(AcquireStoreLock(index_path, 0));
+  StoreLock other = AcquireStoreLock(index_path, 0);
   ASSERT_TRUE(other.held());
   std::string a = SimpleBlob("a.blob", "A", 1, {{"a.txt", "a"}});
   ASSERT_FALSE(Install({a}));
@@ -359,6 +359,84 @@ TEST_F(InstallTest, IndexReplacementWritesTheWholeNewIndex) {
   ASSERT_TRUE(ReplaceIndexFile(index_path, entries));
   EXPECT_EQ(FileBytes(index_path.text()), IndexText(entries));
   EXPECT_FALSE(PathExists(index_path.text() + ".tmp"));
+}
+
+// The rewrite as it was before it streamed: the whole old index read into a
+// list, the added entries appended, the list written.
+bool RewriteWholeList(const std::string& index_path,
+                      const std::vector<IndexEntry>& added, std::string* text) {
+  std::vector<IndexEntry> entries;
+  IndexReader reader;
+  IndexEntry entry;
+  if (reader.Open(index_path)) {
+    while (reader.ReadEntry(&entry.id, &entry.version, &entry.files)) {
+      entries.push_back(entry);
+    }
+  }
+  entries.insert(entries.end(), added.begin(), added.end());
+  auto sink = [](void* context, const char* bytes, std::size_t count) {
+    static_cast<std::string*>(context)->append(bytes, count);
+    return true;
+  };
+  for (const IndexEntry& e : entries) {
+    if (!WriteIndexEntry(e, sink, text)) return false;
+  }
+  return true;
+}
+
+TEST_F(InstallTest, StreamedIndexRewriteIsByteIdenticalToTheWholeList) {
+  const std::vector<IndexEntry> added = {
+      IndexEntry{"A", 9, {{"a.dll", "a3C000009.dll"}}},  // an old id again
+      IndexEntry{"NEW", -1, {}}};
+  const struct {
+    const char* name;
+    std::string old_text;
+    bool ok;
+  } cases[] = {
+      {"no index", "", true},
+      {"CR LF, lone CR, case and blanks",
+       "junk before\r\n\r\n  COMPONENT =  a \r\n\tVersion=12abc\r\n"
+       "\tinstalled_local= z.dll ; z2.dll \r\n\tinstalled_local= b.dll\r\n"
+       "componentend\r\ncomponent= cr\r\tversion= 3\rcomponentend\r",
+       true},
+      {"skipped lines and files",
+       "component=\n\tversion= 5\ncomponentend\n"  // blank id: passed over
+       "component= B\n\tversion= 99999999999\n\tinstalled_local= ;x\n"
+       "\tinstalled_local= y;\n\tinstalled_local=\n\tinstalled_local= k;1\n"
+       "\tinstalled_local= k;2\n\tother= 1\ncomponentend\n"
+       "component= C\n\tversion= -5\ncomponent= D\n\tinstalled_local= d;e\n"
+       "componentend\n",
+       true},
+      {"duplicates and a cut-off last entry",
+       "component= A\n\tversion= 1\ncomponentend\n"
+       "component= a\n\tversion= 2\ncomponentend\n"
+       "component= A\n\tversion= 1\ncomponentend\ncomponent= CUT\n\tversion",
+       true},
+      {"an entry the index cannot hold",
+       std::string("component= N\n\tinstalled_local= x") + '\0' +
+           "y;z\ncomponentend\n",
+       false},
+  };
+  FilePath index_path(scratch_.Join(kIndexFileName));
+  for (const auto& c : cases) {
+    FilePath(index_path).RemoveFile();
+    if (!c.old_text.empty()) {
+      ASSERT_TRUE(WriteFileBytes(index_path.text(), c.old_text)) << c.name;
+    }
+    std::string whole;
+    EXPECT_EQ(RewriteWholeList(index_path.text(), added, &whole), c.ok)
+        << c.name;
+    IndexReader kept;
+    if (!c.old_text.empty()) {
+      ASSERT_TRUE(kept.Open(index_path)) << c.name;
+    }
+    std::string why;
+    EXPECT_EQ(ReplaceIndexFile(index_path, &kept, added, &why), c.ok)
+        << c.name << ": " << why;
+    EXPECT_EQ(FileBytes(index_path.text()), c.ok ? whole : c.old_text)
+        << c.name;
+    EXPECT_FALSE(PathExists(index_path.text() + ".tmp")) << c.name;
+  }
 }
 
 // Records which paths were opened with writers shut out.

@@ -10,7 +10,6 @@
 
 #include "platform/env.h"
 #include "store/installed_components.h"
-#include "store/store_locations.h"
 
 #ifndef BF_INIT_RECORDER
 #error "BF_INIT_RECORDER must name the test initialisation library"
@@ -146,26 +145,13 @@ std::string IndexText(const std::vector<IndexEntry>& entries) {
   return text;
 }
 
-void ComponentTest::SetUp() {
-  ResetStoreLocations();
-  previous_list_file_ = SearchListFile();
-  SetSearchListFile(scratch_.Join("search.txt"));
-}
-
-void ComponentTest::TearDown() {
-  SetSearchListFile(previous_list_file_);
-  ResetStoreLocations();
-}
-
 void ComponentTest::SetInstalled(const std::vector<IndexEntry>& entries) {
   std::string directory =
       scratch_.Join("installed" + std::to_string(++installed_count_));
   ASSERT_TRUE(std::filesystem::create_directory(directory));
   ASSERT_TRUE(WriteFileBytes(directory + kPathSeparator + kIndexFileName,
                              IndexText(entries)));
-  std::string list = FileBytes(scratch_.Join("search.txt"));
-  list += directory + kPathSeparator + "\n";
-  ASSERT_TRUE(WriteFileBytes(scratch_.Join("search.txt"), list));
+  search_.emplace_back(directory + kPathSeparator);
 }
 
 std::string ComponentTest::WriteBlob(const std::string& name,

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "store/file_path.h"
 #include "store/index_file.h"
+#include "store/installed_components.h"
 #include "tests/support/blob_builder.h"
 #include "tests/support/fake_env.h"
 
@@ -61,21 +63,22 @@ std::string InitWithoutEntryPath();
 // The index text WriteIndexEntry gives for these entries.
 std::string IndexText(const std::vector<IndexEntry>& entries);
 
-// A FakeEnv made current, an empty store table, and a search list file that
-// names only the directories given to SetInstalledDirectories.
+// A FakeEnv made current, a scratch directory, and the search directories
+// that SetInstalled made.
 class ComponentTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
-
-  // Writes an index into a directory of its own and lists it for the search.
+  // Writes an index into a directory of its own and adds it to search_.
   void SetInstalled(const std::vector<IndexEntry>& entries);
+  // What the installed-component search finds in search_.
+  InstalledComponents Installed() const {
+    return SearchInstalledComponents(search_);
+  }
   // A signed blob file in the scratch directory; returns its path.
   std::string WriteBlob(const std::string& name, const BlobFiles& files);
 
   ScopedFakeEnv env_;
   ScratchDirectory scratch_;
-  std::string previous_list_file_;
+  std::vector<FilePath> search_;
   int installed_count_ = 0;
 };
 

@@ -67,10 +67,13 @@ class PrerequisiteCheckTest : public ComponentTest {
                          std::to_string(++blob_count_) + ".blob",
                      ComponentFiles(id, version, prereq));
   }
+  // False also when a blob cannot be opened, before anything is checked.
   bool Check(const std::vector<std::string>& blobs,
              std::vector<UnmetRequirement>* unmet = nullptr) {
     std::vector<FilePath> paths(blobs.begin(), blobs.end());
-    return CheckPrerequisites(unmet, true, paths);
+    std::vector<OpenedBlob> opened;
+    return OpenBlobs(paths, &opened, nullptr) &&
+           CheckPrerequisites(Installed(), opened, unmet);
   }
   int blob_count_ = 0;
 };
@@ -158,16 +161,13 @@ TEST_F(PrerequisiteCheckTest, UnreadableBlobFailsBeforeRequirements) {
   }
 }
 
-TEST_F(PrerequisiteCheckTest, ReadBlobRequirementsMergesCountedOnes) {
-  SetInstalled({IndexEntry{"OPT", 1, {}}});
+TEST_F(PrerequisiteCheckTest, MergeRequirementsKeepsCountedOnesAtTheirHighest) {
   std::string a = Blob("a", 7, "1,R,2\n0,OPT,3\n0,GONE,9\n1,r,5\n1,R,1\n");
+  std::vector<OpenedBlob> opened;
+  ASSERT_TRUE(OpenBlobs({FilePath(a)}, &opened, nullptr));
   InstalledComponents installed{{"OPT", 1}};
   RequiredVersions required{{"R", 3}};
-  std::string id;
-  std::int32_t version = 0;
-  ASSERT_TRUE(ReadBlobRequirements(installed, a, &id, &version, required));
-  EXPECT_EQ(id, "A");
-  EXPECT_EQ(version, 7);
+  MergeRequirements(installed, opened[0].blob->GetPrerequisites(), required);
   EXPECT_EQ(required, (RequiredVersions{{"OPT", 3}, {"R", 5}}));
 }
 

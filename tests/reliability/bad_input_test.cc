@@ -94,7 +94,7 @@ class BadInputTest : public ComponentTest {
   void ExpectInstallChangesNothing(const std::vector<FilePath>& blobs,
                                    const std::string& label) {
     const std::vector<std::string> before = ListDirectory(store_);
-    EXPECT_FALSE(InstallComponents(true, FilePath(store_), blobs)) << label;
+    EXPECT_FALSE(InstallComponents({}, FilePath(store_), blobs)) << label;
     EXPECT_EQ(FileBytes(store_ + kIndexFileName), old_text_) << label;
     EXPECT_EQ(ListDirectory(store_), before) << label;
   }
@@ -110,7 +110,7 @@ class BadInputTest : public ComponentTest {
 TEST_F(BadInputTest, GoodBlobInstallsSoTheRowsBelowTestTheFault) {
   const std::string path = scratch_.Join("good.blob");
   ASSERT_TRUE(WriteFileBytes(path, good_));
-  EXPECT_TRUE(InstallComponents(true, FilePath(store_), {FilePath(path)}));
+  EXPECT_TRUE(InstallComponents({}, FilePath(store_), {FilePath(path)}));
   EXPECT_NE(FileBytes(store_ + kIndexFileName), old_text_);
 }
 
@@ -240,7 +240,7 @@ TEST_F(BadInputTest, LineEndsInNamesOrIdRecordNothing) {
     const std::string path = scratch_.Join("cr.blob");
     ASSERT_TRUE(WriteFileBytes(
         path, BuildSignedRawBlob(WithDescriptor({GoodFork(name, "x")}))));
-    EXPECT_FALSE(InstallComponents(true, FilePath(store_), {FilePath(path)}));
+    EXPECT_FALSE(InstallComponents({}, FilePath(store_), {FilePath(path)}));
     ExpectIndexUnchanged("payload name with CR");
   }
   std::vector<RawFork> id_with_lf = {
@@ -252,7 +252,7 @@ TEST_F(BadInputTest, LineEndsInNamesOrIdRecordNothing) {
       GoodFork("payload.bin", "p")};
   const std::string path = scratch_.Join("id.blob");
   ASSERT_TRUE(WriteFileBytes(path, BuildSignedRawBlob(id_with_lf)));
-  EXPECT_FALSE(InstallComponents(true, FilePath(store_), {FilePath(path)}));
+  EXPECT_FALSE(InstallComponents({}, FilePath(store_), {FilePath(path)}));
   ExpectIndexUnchanged("id with LF");
   // A descriptor name with CR is not the descriptor file.
   std::vector<RawFork> descriptor_cr = WithDescriptor({});
@@ -275,10 +275,10 @@ TEST_F(BadInputTest, EmptyAndOverlongBlobListItemsInstallNothing) {
 
 TEST_F(BadInputTest, OverlongPathsFailCleanly) {
   const std::string deep = store_ + std::string(5000, 'd') + "/";
-  EXPECT_FALSE(InstallComponents(true, FilePath(deep), {}));
+  EXPECT_FALSE(InstallComponents({}, FilePath(deep), {}));
   std::string name_too_long = store_;
   for (int i = 0; i < 40; ++i) name_too_long += std::string(200, 'n') + "/";
-  EXPECT_FALSE(InstallComponents(true, FilePath(name_too_long), {}));
+  EXPECT_FALSE(InstallComponents({}, FilePath(name_too_long), {}));
   ExpectIndexUnchanged("overlong components directory");
   // A long payload name: the store cannot hold the file.
   ExpectNothingInstalled(BuildSignedRawBlob(WithDescriptor(
@@ -323,14 +323,14 @@ class ReadOnlyStoreEnv : public FakeEnv {
 TEST_F(BadInputTest, MissingOrReadOnlyComponentsDirectoryFailsCleanly) {
   const std::string path = scratch_.Join("good.blob");
   ASSERT_TRUE(WriteFileBytes(path, good_));
-  EXPECT_FALSE(InstallComponents(
-      true, FilePath(scratch_.Join("missing/deeper/")), {FilePath(path)}));
+  EXPECT_FALSE(InstallComponents({}, FilePath(scratch_.Join("missing/deeper/")),
+                                 {FilePath(path)}));
   EXPECT_FALSE(PathExists(scratch_.Join("missing")));
 
   ReadOnlyStoreEnv read_only;
   Env* previous = SetCurrentEnv(&read_only);
-  EXPECT_FALSE(InstallComponents(true, FilePath(store_), {FilePath(path)}));
-  EXPECT_FALSE(InstallComponents(true, FilePath(scratch_.Join("new-store/")),
+  EXPECT_FALSE(InstallComponents({}, FilePath(store_), {FilePath(path)}));
+  EXPECT_FALSE(InstallComponents({}, FilePath(scratch_.Join("new-store/")),
                                  {FilePath(path)}));
   SetCurrentEnv(previous);
   ExpectIndexUnchanged("read-only store");
@@ -347,7 +347,7 @@ int InstallWithFileSizeLimit(const std::string& store, const std::string& blob,
     ::signal(SIGXFSZ, SIG_IGN);  // writes then fail with EFBIG
     const rlimit cap{limit, limit};
     ::setrlimit(RLIMIT_FSIZE, &cap);
-    const bool ok = InstallComponents(true, FilePath(store), {FilePath(blob)});
+    const bool ok = InstallComponents({}, FilePath(store), {FilePath(blob)});
     ::_exit(ok ? 0 : 1);
   }
   return WaitForChild(child);

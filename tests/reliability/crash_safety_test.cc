@@ -238,7 +238,7 @@ TEST_F(CrashSafetyTest, InstallKilledAtEveryFileOperationLeavesOldOrNewIndex) {
       // not in the way and every run makes the same calls.
       env.now += static_cast<std::uint32_t>(n) << 8;
       SetCurrentEnv(&env);
-      const bool ok = InstallComponents(true, FilePath(store_),
+      const bool ok = InstallComponents({}, FilePath(store_),
                                         std::vector<FilePath>{FilePath(blob)});
       ::_exit(ok ? 0 : 3);
     }

@@ -84,7 +84,7 @@ class HostileStoreTest : public ::testing::Test {
   bool Install(const std::vector<std::string>& blobs) {
     std::vector<FilePath> paths(blobs.begin(), blobs.end());
     testing::internal::CaptureStderr();
-    bool ok = InstallComponents(true, FilePath(store_), paths);
+    bool ok = InstallComponents({}, FilePath(store_), paths);
     err_ = testing::internal::GetCapturedStderr();
     return ok;
   }

@@ -39,8 +39,9 @@ constexpr std::size_t kPayloadSize = 256 * 1024;
 // A child copy: installs one blob into the store directory (given without a
 // trailing backslash, so that the quoting survives the command line).
 int RunChild(const std::string& store, const std::string& blob) {
-  SetSearchListFile("");
-  return InstallComponents(false, FilePath(store + "\\"), {FilePath(blob)})
+  return InstallComponents(
+             SearchInstalledComponents(SearchDirectories(false, "")),
+             FilePath(store + "\\"), {FilePath(blob)})
              ? static_cast<int>(kInstalled)
              : static_cast<int>(kGaveUp);
 }

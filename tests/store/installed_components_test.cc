@@ -33,14 +33,8 @@ TEST(SearchListFileTest, NoListFileWherePathsAreNotWindowsPaths) {
 
 class InstalledComponentsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetStoreLocations();
-    SetSearchListFile("");
-  }
-  void TearDown() override {
-    ResetStoreLocations();
-    SetSearchListFile("");
-  }
+  void SetUp() override { ResetStoreLocations(); }
+  void TearDown() override { ResetStoreLocations(); }
   // A directory below the scratch directory holding an index of bytes.
   std::string Store(const std::string& name, const std::string& index) {
     std::filesystem::create_directories(dir_ / name);
@@ -60,11 +54,10 @@ class InstalledComponentsTest : public ::testing::Test {
 TEST_F(InstalledComponentsTest, HighestVersionWinsWhicheverStoreComesFirst) {
   const std::string low = Store("low", Entry("viewer", 2));
   const std::string high = Store("high", Entry("VIEWER", 5));
-  for (const auto& order : {std::vector<std::string>{low, high},
-                            std::vector<std::string>{high, low}}) {
-    InstalledComponents table;
-    for (const std::string& d : order) ReadStoreIndex(table, d);
-    EXPECT_EQ(table, (InstalledComponents{{"VIEWER", 5}}));
+  for (const auto& order :
+       {std::vector<FilePath>{low, high}, std::vector<FilePath>{high, low}}) {
+    EXPECT_EQ(SearchInstalledComponents(order),
+              (InstalledComponents{{"VIEWER", 5}}));
   }
 }
 
@@ -99,7 +92,7 @@ TEST_F(InstalledComponentsTest, DirectoriesWithoutAnIndexAddNothing) {
 
 TEST_F(InstalledComponentsTest, ReadsTheIndexEvenWhileAnotherHoldsTheLock) {
   const std::string store = Store("s", Entry("A", 2));
-  StoreLockGuard held(AcquireStoreLock(store + "compindx.dat", 250));
+  StoreLock held = AcquireStoreLock(store + "compindx.dat", 250);
   ASSERT_TRUE(held.held());
   InstalledComponents table;
   ReadStoreIndex(table, store);
@@ -119,22 +112,18 @@ TEST_F(InstalledComponentsTest, ReleasesTheLockItTook) {
 TEST_F(InstalledComponentsTest, SearchesStoresThenTheListedDirectories) {
   RegisterStore(FilePath(Store("system", Entry("SYS", 1))), kSystemStoreName);
   RegisterStore(FilePath(Store("user", Entry("USR", 1))), kUserStoreName);
-  EXPECT_EQ(Texts(SearchDirectories(true)),
+  EXPECT_EQ(Texts(SearchDirectories(true, "")),
             (std::vector<std::string>{dir_ / "system/"}));
-  EXPECT_EQ(Texts(SearchDirectories(false)),
+  EXPECT_EQ(Texts(SearchDirectories(false, "")),
             (std::vector<std::string>{dir_ / "system/", dir_ / "user/"}));
-
-  InstalledComponents table;
-  SearchInstalledComponents(table, true);
-  EXPECT_EQ(table, (InstalledComponents{{"SYS", 1}}));
-  SearchInstalledComponents(table, false);
-  EXPECT_EQ(table, (InstalledComponents{{"SYS", 1}, {"USR", 1}}));
+  EXPECT_EQ(SearchInstalledComponents(SearchDirectories(false, "")),
+            (InstalledComponents{{"SYS", 1}, {"USR", 1}}));
 }
 
 TEST_F(InstalledComponentsTest, AbsentStoresAreSkipped) {
   RegisterMissingStore(kSystemStoreName);
   RegisterMissingStore(kUserStoreName);
-  EXPECT_TRUE(SearchDirectories(false).empty());
+  EXPECT_TRUE(SearchDirectories(false, "").empty());
 }
 
 TEST_F(InstalledComponentsTest, SearchListNamesDirectoriesOneALine) {
@@ -146,24 +135,20 @@ TEST_F(InstalledComponentsTest, SearchListNamesDirectoriesOneALine) {
   // path); CR LF line ends; a last line without its line end (not used).
   WriteWholeFile(list, "  " + dir_ / "listed" + "\t\r\n\r\n   \n" +
                            dir_ / "parent/nothing-here" + "\n" + dir_ / "last");
-  SetSearchListFile(list);
   RegisterMissingStore(kSystemStoreName);
-  EXPECT_EQ(Texts(SearchDirectories(true)),
+  const std::vector<FilePath> directories = SearchDirectories(true, list);
+  EXPECT_EQ(Texts(directories),
             (std::vector<std::string>{dir_ / "listed", "", "",
                                       dir_ / "parent/nothing-here"}));
-  InstalledComponents table;
-  SearchInstalledComponents(table, true);
-  EXPECT_EQ(table, (InstalledComponents{{"LISTED", 3}, {"PARENT", 4}}));
+  EXPECT_EQ(SearchInstalledComponents(directories),
+            (InstalledComponents{{"LISTED", 3}, {"PARENT", 4}}));
 }
 
 TEST_F(InstalledComponentsTest, MissingOrUnnamedSearchListAddsNothing) {
-  SetSearchListFile(dir_ / "no-such-list.txt");
-  EXPECT_TRUE(SearchDirectories(false).empty());
-  SetSearchListFile("");
-  EXPECT_TRUE(SearchDirectories(false).empty());
+  EXPECT_TRUE(SearchDirectories(false, dir_ / "no-such-list.txt").empty());
+  EXPECT_TRUE(SearchDirectories(false, "").empty());
   WriteWholeFile(dir_ / "unended.txt", "no line end");
-  SetSearchListFile(dir_ / "unended.txt");
-  EXPECT_TRUE(SearchDirectories(false).empty());
+  EXPECT_TRUE(SearchDirectories(false, dir_ / "unended.txt").empty());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 
 #include "tests/store/store_test_support.h"
 #include "tests/support/fake_env.h"
@@ -23,43 +24,43 @@ class StoreLockTest : public ::testing::Test {
 TEST_F(StoreLockTest, MissingDirectoryGivesNoneAndCreatesNothing) {
   ScopedFakeEnv env;
   const std::string missing = dir_ / "nowhere/compindx.dat";
-  EXPECT_EQ(AcquireStoreLock(missing, kInstallLockTimeoutMs), nullptr);
+  EXPECT_FALSE(AcquireStoreLock(missing, kInstallLockTimeoutMs).held());
   EXPECT_FALSE(PathExists(dir_ / "nowhere"));
   EXPECT_TRUE(env->sleeps.empty());  // gives up at once
 
   // A parent that is a file is no directory either.
   WriteWholeFile(dir_ / "file", "");
-  EXPECT_EQ(AcquireStoreLock(dir_ / "file/compindx.dat", 250), nullptr);
+  EXPECT_FALSE(AcquireStoreLock(dir_ / "file/compindx.dat", 250).held());
   EXPECT_TRUE(env->sleeps.empty());
 }
 
 TEST_F(StoreLockTest, ReleaseRemovesTheLockFileAndFreesTheStore) {
-  StoreLock* lock = AcquireStoreLock(IndexPath(), kInstallLockTimeoutMs);
-  ASSERT_NE(lock, nullptr);
+  StoreLock lock = AcquireStoreLock(IndexPath(), kInstallLockTimeoutMs);
+  ASSERT_TRUE(lock.held());
   EXPECT_TRUE(PathExists(LockPath()));
   EXPECT_EQ(ReadWholeFile(LockPath()), "");
-  ReleaseStoreLock(lock);
+  lock.Release();
   EXPECT_FALSE(PathExists(LockPath()));
 
   ScopedFakeEnv env;
   lock = AcquireStoreLock(IndexPath(), kSearchLockTimeoutMs);
-  EXPECT_NE(lock, nullptr);
+  EXPECT_TRUE(lock.held());
   EXPECT_TRUE(env->sleeps.empty());  // the first attempt got it
-  ReleaseStoreLock(lock);
+  lock.Release();
 }
 
 TEST_F(StoreLockTest, LeftoverLockFileWithoutHolderDoesNotBlock) {
   WriteWholeFile(LockPath(), "");
   ScopedFakeEnv env;
-  StoreLock* lock = AcquireStoreLock(IndexPath(), kSearchLockTimeoutMs);
-  ASSERT_NE(lock, nullptr);
+  StoreLock lock = AcquireStoreLock(IndexPath(), kSearchLockTimeoutMs);
+  ASSERT_TRUE(lock.held());
   EXPECT_TRUE(env->sleeps.empty());
-  ReleaseStoreLock(lock);
+  lock.Release();
   EXPECT_FALSE(PathExists(LockPath()));
 }
 
 TEST_F(StoreLockTest, HeldLockTimesOutAfterTheStatedAttempts) {
-  StoreLockGuard held(AcquireStoreLock(IndexPath(), kInstallLockTimeoutMs));
+  StoreLock held = AcquireStoreLock(IndexPath(), kInstallLockTimeoutMs);
   ASSERT_TRUE(held.held());
   const struct {
     std::uint32_t timeout;
@@ -74,25 +75,32 @@ TEST_F(StoreLockTest, HeldLockTimesOutAfterTheStatedAttempts) {
   for (const auto& c : cases) {
     ScopedFakeEnv env;
     env->ticks = c.start_ticks;
-    EXPECT_EQ(AcquireStoreLock(IndexPath(), c.timeout), nullptr) << c.timeout;
+    EXPECT_FALSE(AcquireStoreLock(IndexPath(), c.timeout).held()) << c.timeout;
     EXPECT_EQ(env->sleeps.size(), c.sleeps) << c.timeout;
     for (std::uint32_t ms : env->sleeps) EXPECT_EQ(ms, 100u);
   }
   EXPECT_TRUE(PathExists(LockPath()));  // the holder's file stays
 }
 
-TEST_F(StoreLockTest, GuardReleasesOnScopeExitAndOnRequest) {
+TEST_F(StoreLockTest, ReleasesOnScopeExitAndOnRequestAndMovesWhole) {
   {
-    StoreLockGuard guard(AcquireStoreLock(IndexPath(), 250));
+    StoreLock guard = AcquireStoreLock(IndexPath(), 250);
     ASSERT_TRUE(guard.held());
+    StoreLock moved;
+    {
+      StoreLock from = std::move(guard);
+      moved = std::move(from);
+    }  // the lock went with the move, not with the moved-from value
+    EXPECT_TRUE(moved.held());
+    EXPECT_TRUE(PathExists(LockPath()));
   }
   EXPECT_FALSE(PathExists(LockPath()));
-  StoreLockGuard guard(AcquireStoreLock(IndexPath(), 250));
+  StoreLock guard = AcquireStoreLock(IndexPath(), 250);
   guard.Release();
   EXPECT_FALSE(guard.held());
   EXPECT_FALSE(PathExists(LockPath()));
   guard.Release();  // holds nothing: no effect
-  StoreLockGuard empty;
+  StoreLock empty;
   EXPECT_FALSE(empty.held());
 }
 
@@ -115,15 +123,15 @@ int ExitStatus(pid_t pid) {
 int AcquireWithinOneSecond(const std::string& index_path, int ready_fd) {
   char c = 'r';
   if (::write(ready_fd, &c, 1) != 1) return 3;
-  StoreLock* lock = AcquireStoreLock(index_path, kInstallLockTimeoutMs);
-  if (!lock) return 1;
-  ReleaseStoreLock(lock);
+  StoreLock lock = AcquireStoreLock(index_path, kInstallLockTimeoutMs);
+  if (!lock.held()) return 1;
+  lock.Release();
   return 0;
 }
 
 TEST_F(StoreLockTest, SecondProcessWaitsAndGetsTheLockAfterRelease) {
-  StoreLock* lock = AcquireStoreLock(IndexPath(), kInstallLockTimeoutMs);
-  ASSERT_NE(lock, nullptr);
+  StoreLock lock = AcquireStoreLock(IndexPath(), kInstallLockTimeoutMs);
+  ASSERT_TRUE(lock.held());
   int pipe_fds[2];
   ASSERT_EQ(::pipe(pipe_fds), 0);
   pid_t child = RunChild(&AcquireWithinOneSecond, IndexPath(), pipe_fds[1]);
@@ -131,7 +139,7 @@ TEST_F(StoreLockTest, SecondProcessWaitsAndGetsTheLockAfterRelease) {
   char c;
   ASSERT_EQ(::read(pipe_fds[0], &c, 1), 1);
   CurrentEnv().SleepMs(300);  // the child is retrying meanwhile
-  ReleaseStoreLock(lock);
+  lock.Release();
   EXPECT_EQ(ExitStatus(child), 0);
   ::close(pipe_fds[0]);
   ::close(pipe_fds[1]);
@@ -139,7 +147,7 @@ TEST_F(StoreLockTest, SecondProcessWaitsAndGetsTheLockAfterRelease) {
 }
 
 TEST_F(StoreLockTest, SecondProcessGivesUpAfterItsTimeOut) {
-  StoreLockGuard held(AcquireStoreLock(IndexPath(), kInstallLockTimeoutMs));
+  StoreLock held = AcquireStoreLock(IndexPath(), kInstallLockTimeoutMs);
   ASSERT_TRUE(held.held());
   int pipe_fds[2];
   ASSERT_EQ(::pipe(pipe_fds), 0);
@@ -155,8 +163,8 @@ TEST_F(StoreLockTest, SecondProcessGivesUpAfterItsTimeOut) {
 
 // Child: takes the lock, tells the parent, and holds it until killed.
 int HoldUntilKilled(const std::string& index_path, int ready_fd) {
-  StoreLock* lock = AcquireStoreLock(index_path, kInstallLockTimeoutMs);
-  char c = lock ? 'y' : 'n';
+  StoreLock lock = AcquireStoreLock(index_path, kInstallLockTimeoutMs);
+  char c = lock.held() ? 'y' : 'n';
   if (::write(ready_fd, &c, 1) != 1) return 3;
   for (;;) ::pause();
 }
@@ -171,13 +179,13 @@ TEST_F(StoreLockTest, HolderKilledWithSigkillReleasesTheStore) {
   ASSERT_EQ(c, 'y');
   {
     ScopedFakeEnv env;  // no real waiting for the failing attempt
-    EXPECT_EQ(AcquireStoreLock(IndexPath(), kSearchLockTimeoutMs), nullptr);
+    EXPECT_FALSE(AcquireStoreLock(IndexPath(), kSearchLockTimeoutMs).held());
   }
   ASSERT_EQ(::kill(child, SIGKILL), 0);
   EXPECT_EQ(ExitStatus(child), 128 + SIGKILL);
-  StoreLock* lock = AcquireStoreLock(IndexPath(), kSearchLockTimeoutMs);
-  EXPECT_NE(lock, nullptr);
-  ReleaseStoreLock(lock);
+  StoreLock lock = AcquireStoreLock(IndexPath(), kSearchLockTimeoutMs);
+  EXPECT_TRUE(lock.held());
+  lock.Release();
   EXPECT_FALSE(PathExists(LockPath()));
   ::close(pipe_fds[0]);
   ::close(pipe_fds[1]);

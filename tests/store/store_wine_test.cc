@@ -30,14 +30,14 @@ constexpr const char kChildFlag[] = "--store-child";
 // waits to be terminated.
 int RunChild(const std::string& mode, const std::string& index_path) {
   if (mode == "acquire") {
-    StoreLock* lock = AcquireStoreLock(index_path, kInstallLockTimeoutMs);
-    if (!lock) return 1;
-    ReleaseStoreLock(lock);
+    StoreLock lock = AcquireStoreLock(index_path, kInstallLockTimeoutMs);
+    if (!lock.held()) return 1;
+    lock.Release();
     return 0;
   }
   if (mode == "hold") {
-    StoreLock* lock = AcquireStoreLock(index_path, kInstallLockTimeoutMs);
-    if (!lock) return 1;
+    StoreLock lock = AcquireStoreLock(index_path, kInstallLockTimeoutMs);
+    if (!lock.held()) return 1;
     std::FILE* marker = std::fopen((index_path + ".ready").c_str(), "wb");
     if (marker) std::fclose(marker);
     for (;;) Sleep(1000);
@@ -123,44 +123,44 @@ class WineStoreTest : public ::testing::Test {
 };
 
 TEST_F(WineStoreTest, LockFileIsExclusiveAndLeavesWithItsHandle) {
-  StoreLock* lock = AcquireStoreLock(Index(), kInstallLockTimeoutMs);
-  ASSERT_NE(lock, nullptr);
+  StoreLock lock = AcquireStoreLock(Index(), kInstallLockTimeoutMs);
+  ASSERT_TRUE(lock.held());
   EXPECT_TRUE(Exists(Lock()));
   // Share mode 0: not even this process opens it a second time.
-  EXPECT_EQ(AcquireStoreLock(Index(), kSearchLockTimeoutMs), nullptr);
-  ReleaseStoreLock(lock);
+  EXPECT_FALSE(AcquireStoreLock(Index(), kSearchLockTimeoutMs).held());
+  lock.Release();
   EXPECT_FALSE(Exists(Lock()));
   lock = AcquireStoreLock(Index(), kSearchLockTimeoutMs);
-  EXPECT_NE(lock, nullptr);
-  ReleaseStoreLock(lock);
+  EXPECT_TRUE(lock.held());
+  lock.Release();
 }
 
 TEST_F(WineStoreTest, LeftoverLockFileDoesNotBlockAndIsDeletedOnRelease) {
   WriteBytes(Lock(), "");
-  StoreLock* lock = AcquireStoreLock(Index(), kSearchLockTimeoutMs);
-  ASSERT_NE(lock, nullptr);
-  ReleaseStoreLock(lock);
+  StoreLock lock = AcquireStoreLock(Index(), kSearchLockTimeoutMs);
+  ASSERT_TRUE(lock.held());
+  lock.Release();
   EXPECT_FALSE(Exists(Lock()));
 }
 
 TEST_F(WineStoreTest, MissingDirectoryGivesNoneAndCreatesNothing) {
-  EXPECT_EQ(AcquireStoreLock(dir_ + "nowhere\\compindx.dat", 250), nullptr);
+  EXPECT_FALSE(AcquireStoreLock(dir_ + "nowhere\\compindx.dat", 250).held());
   EXPECT_FALSE(Exists(dir_ + "nowhere"));
 }
 
 TEST_F(WineStoreTest, SecondProcessWaitsAndGetsTheLockAfterRelease) {
-  StoreLock* lock = AcquireStoreLock(Index(), kInstallLockTimeoutMs);
-  ASSERT_NE(lock, nullptr);
+  StoreLock lock = AcquireStoreLock(Index(), kInstallLockTimeoutMs);
+  ASSERT_TRUE(lock.held());
   Child child("acquire", Index());
   ASSERT_TRUE(child.started());
   Sleep(300);
-  ReleaseStoreLock(lock);
+  lock.Release();
   EXPECT_EQ(child.Wait(), 0u);
   EXPECT_FALSE(Exists(Lock()));
 }
 
 TEST_F(WineStoreTest, SecondProcessGivesUpAfterItsTimeOut) {
-  StoreLockGuard held(AcquireStoreLock(Index(), kInstallLockTimeoutMs));
+  StoreLock held = AcquireStoreLock(Index(), kInstallLockTimeoutMs);
   ASSERT_TRUE(held.held());
   Child child("acquire", Index());
   ASSERT_TRUE(child.started());
@@ -172,11 +172,11 @@ TEST_F(WineStoreTest, TerminatedHolderReleasesTheStore) {
   ASSERT_TRUE(child.started());
   for (int i = 0; i < 300 && !Exists(Index() + ".ready"); ++i) Sleep(100);
   ASSERT_TRUE(Exists(Index() + ".ready"));
-  EXPECT_EQ(AcquireStoreLock(Index(), kSearchLockTimeoutMs), nullptr);
+  EXPECT_FALSE(AcquireStoreLock(Index(), kSearchLockTimeoutMs).held());
   child.Kill();
-  StoreLock* lock = AcquireStoreLock(Index(), kInstallLockTimeoutMs);
-  EXPECT_NE(lock, nullptr);
-  ReleaseStoreLock(lock);
+  StoreLock lock = AcquireStoreLock(Index(), kInstallLockTimeoutMs);
+  EXPECT_TRUE(lock.held());
+  lock.Release();
   EXPECT_FALSE(Exists(Lock()));
 }
 
@@ -234,8 +234,8 @@ TEST_F(WineStoreTest, SearchListFileIsReadFromDriveC) {
   WriteBytes("c:\\ComponentSearch.txt",
              dir_.substr(0, dir_.size() - 1) + "\r\n\r\n");
   RegisterMissingStore(kSystemStoreName);
-  InstalledComponents table;
-  SearchInstalledComponents(table, true);
+  const InstalledComponents table =
+      SearchInstalledComponents(SearchDirectories(true, SearchListFile()));
   DeleteFileA("c:\\ComponentSearch.txt");
   EXPECT_EQ(table, (InstalledComponents{{"LISTED", 4}}));
 }

@@ -164,7 +164,7 @@ TEST_F(ComponentCommandsTest, FailedInstallationSaysSoAndKeepsTheIndex) {
   EXPECT_EQ(FileBytes(dir_.Join("store/compindx.dat")), before);
 
   // A store held by someone else.
-  StoreLockGuard held(AcquireStoreLock(dir_.Join("store/compindx.dat"), 0));
+  StoreLock held = AcquireStoreLock(dir_.Join("store/compindx.dat"), 0);
   ASSERT_TRUE(held.held());
   run = Bfold("install --dir store core.blob");
   EXPECT_EQ(run.status, 1);

@@ -156,7 +156,7 @@ TEST_F(StoreCommandsTest, DoctorFindsOrphansAndFixRemovesOnlyThem) {
 
 TEST_F(StoreCommandsTest, IndexReadsALockedStoreWithAWarning) {
   const std::string store = Store("s", {{"A", 1, {}}});
-  StoreLockGuard held(AcquireStoreLock(store + "/compindx.dat", 250));
+  StoreLock held = AcquireStoreLock(store + "/compindx.dat", 250);
   ASSERT_TRUE(held.held());
   ToolRun run = Bfold("index '" + store + "'");
   EXPECT_EQ(run.status, 0);

@@ -16,6 +16,7 @@
 #include "blob/blob_reader.h"
 #include "blob/blob_signature.h"
 #include "blob/blob_writer.h"
+#include "store/unique_file.h"
 #include "tools/bfold/commands.h"
 #include "tools/bfold/json_output.h"
 
@@ -33,12 +34,6 @@ constexpr std::uint32_t kMaxShownDescriptor = 64 << 10;
                        const std::string& message) {
   std::fprintf(stderr, "bfold %s: %s\n", command, message.c_str());
   throw CLI::RuntimeError(code);
-}
-
-using FileCloser = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-FileCloser OpenFile(const std::string& path, const char* mode) {
-  return FileCloser(std::fopen(path.c_str(), mode), &std::fclose);
 }
 
 // A one-line progress display on stderr, shown only on a terminal and for
@@ -83,7 +78,7 @@ class Progress {
 class OpenedBlob {
  public:
   OpenedBlob(const char* command, const std::string& path)
-      : file_(OpenFile(path, "rb")) {
+      : file_(OpenUniqueFile(path, "rb")) {
     if (!file_) {
       Fail(command, kExitFailed,
            path + ": cannot open: " + std::strerror(errno));
@@ -97,7 +92,7 @@ class OpenedBlob {
   }
 
  private:
-  FileCloser file_;
+  UniqueFile file_;
   std::unique_ptr<BlobReader> reader_;
 };
 
@@ -621,8 +616,8 @@ struct ExtractOptions {
 void ExtractToOutput(const ExtractOptions& options, BlobReader& reader,
                      const std::string& name, std::uint64_t size) {
   bool to_stdout = options.output == "-";
-  FileCloser out(nullptr, &std::fclose);
-  if (!to_stdout) out = OpenFile(options.output, "wb");
+  UniqueFile out;
+  if (!to_stdout) out = OpenUniqueFile(options.output, "wb");
   if (!to_stdout && !out) {
     Fail("extract", kExitFailed,
          options.output + ": cannot create: " + std::strerror(errno));
@@ -716,7 +711,7 @@ void RunExtract(const ExtractOptions& options) {
     fs::path target = fs::path(directory) / fs::path(name);
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
-    FileCloser out = OpenFile(target.string(), "wb");
+    UniqueFile out = OpenUniqueFile(target.string(), "wb");
     if (!out) {
       std::fprintf(stderr, "bfold extract: %s: cannot create: %s\n",
                    target.string().c_str(), std::strerror(errno));

@@ -27,22 +27,6 @@ namespace {
   throw CLI::RuntimeError(code);
 }
 
-// Points the installed-component search at the given directories, handed
-// over as values (no file is written for them), for as long as it lives.
-class ScopedSearchDirectories {
- public:
-  explicit ScopedSearchDirectories(std::vector<FilePath> directories)
-      : directories_(std::move(directories)) {
-    SetSearchDirectoriesInsteadOfList(&directories_);
-  }
-  ~ScopedSearchDirectories() { SetSearchDirectoriesInsteadOfList(nullptr); }
-  ScopedSearchDirectories(const ScopedSearchDirectories&) = delete;
-  ScopedSearchDirectories& operator=(const ScopedSearchDirectories&) = delete;
-
- private:
-  std::vector<FilePath> directories_;
-};
-
 // Opens and verifies every blob, as the installer does, and keeps them open
 // for the installation; a blob that fails is named with the cause (after
 // ComponentBlob::Init's own line) and ends the command.
@@ -94,9 +78,9 @@ void RunCheck(const CheckOptions& options) {
     Fail("check", error);
   }
   std::vector<OpenedBlob> blobs = OpenComponents("check", options.blobs);
-  ScopedSearchDirectories search(directories);
   std::vector<UnmetRequirement> unmet;
-  bool met = CheckOpenedPrerequisites(&unmet, true, blobs);
+  bool met =
+      CheckPrerequisites(SearchInstalledComponents(directories), blobs, &unmet);
   if (options.json) {
     PrintCheckJson(blobs, unmet, met);
   } else {
@@ -133,18 +117,19 @@ void RunInstall(const InstallOptions& options) {
   if (!CollectSearchDirectories(options.search, &directories, &error)) {
     Fail("install", error);
   }
-  ScopedSearchDirectories search(directories);
   // Each blob is opened and checked once, and stays open until its files
   // are written, as in the installer.
   std::vector<OpenedBlob> blobs = OpenComponents("install", options.blobs);
   std::vector<UnmetRequirement> unmet;
-  if (!CheckOpenedPrerequisites(&unmet, true, blobs)) {
-    PrintUnmet(unmet);
-    Fail("install",
-         "the prerequisites of these blobs are not met; nothing was installed");
-  }
   std::string why;
-  if (!InstallOpenedBlobs(directory, blobs, &why)) {
+  if (!InstallComponents(SearchInstalledComponents(directories), directory,
+                         blobs, &unmet, &why)) {
+    if (!unmet.empty()) {
+      PrintUnmet(unmet);
+      Fail("install",
+           "the prerequisites of these blobs are not met; nothing was "
+           "installed");
+    }
     Fail("install", "could not install into '" + directory.text() +
                         "': " + why + "; the index is unchanged");
   }

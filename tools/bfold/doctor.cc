@@ -400,7 +400,7 @@ void RunDoctor(const DoctorOptions& options) {
     index_path.AppendFile(kIndexFileName);
     bool stale_lock = ::fstatat(directory.get(), lock_name.c_str(), &status,
                                 AT_SYMLINK_NOFOLLOW) == 0;
-    StoreLockGuard lock(AcquireStoreLock(index_path, kInstallLockTimeoutMs));
+    StoreLock lock = AcquireStoreLock(index_path, kInstallLockTimeoutMs);
     if (!lock.held()) {
       Fail(options.store,
            "the store is locked by another process; nothing removed");

@@ -41,7 +41,7 @@ void RunIndex(const std::string& target, bool json) {
            "no " + std::string(kIndexFileName) + " in '" + target + "'");
     }
   }
-  StoreLockGuard lock(AcquireStoreLock(index_path, kSearchLockTimeoutMs));
+  StoreLock lock = AcquireStoreLock(index_path, kSearchLockTimeoutMs);
   if (!lock.held()) {
     std::fprintf(stderr,
                  "bfold index: the store is locked by another process; "
