@@ -171,6 +171,9 @@ BOOL CALLBACK EnumTrampoline(HWND window, LPARAM lparam) {
   }
 }
 
+// The most streams the runtime library can be asked for.
+constexpr int kMaxStreams = 2048;
+
 // What MoveFileIn does when a reader holds the destination open
 // without delete sharing: how long it keeps trying the move.
 constexpr DWORD kReplaceRetryMs = 1000;
@@ -607,10 +610,11 @@ class Win32Env : public Env {
                                  const char* mode) override {
     // Readers may share the file; a writer replacing it under us may not.
     std::FILE* stream = _fsopen(path.c_str(), mode, _SH_DENYWR);
-    if (stream == nullptr && errno == EMFILE) {
+    if (stream == nullptr && _getmaxstdio() < kMaxStreams) {
       // Every blob of an install stays open until it is installed; the
-      // runtime allows 512 streams unless asked for more.
-      _setmaxstdio(2048);
+      // runtime allows 512 streams unless asked for more, and does not
+      // always say EMFILE when it runs out.
+      _setmaxstdio(kMaxStreams);
       stream = _fsopen(path.c_str(), mode, _SH_DENYWR);
     }
     return stream;
