@@ -30,11 +30,6 @@ inline constexpr std::size_t kMaxBlobFiles = 1 << 20;
 // are none). False for any other byte or a value above kMaxBlobNumber.
 bool ParseBlobNumber(const std::string& line, std::uint32_t* value);
 
-// The version line as atol reads it: leading white space, an optional sign,
-// digits up to the first non-digit; the rest is ignored. Values beyond the
-// 32-bit range saturate (they are never 1).
-long ParseBlobVersion(const std::string& line);
-
 class BlobReaderInternals {
  public:
   // Empties *line, then reads one byte at a time up to and including an LF.

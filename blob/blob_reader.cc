@@ -1,6 +1,7 @@
 #include "blob/blob_reader.h"
 
 #include "blob/blob_internal.h"
+#include "blob/leading_integer.h"
 
 namespace brackenfold {
 
@@ -28,9 +29,11 @@ std::uint32_t StdioTell(void* handle) {
       std::ftell(static_cast<std::FILE*>(handle)));
 }
 
-bool IsAtolSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
-         c == '\r';
+// The version line as atol reads it; a value beyond the 32-bit range is
+// never 1, even when it would wrap to it.
+bool IsBlobVersionOne(const std::string& line) {
+  LeadingInteger version = ReadLeadingInteger(line);
+  return version.in_range && version.value == 1;
 }
 
 std::string WithoutLineEnd(std::string line) {
@@ -57,22 +60,6 @@ bool ParseBlobNumber(const std::string& line, std::uint32_t* value) {
   }
   *value = static_cast<std::uint32_t>(result);
   return true;
-}
-
-long ParseBlobVersion(const std::string& line) {
-  std::size_t i = 0;
-  while (i < line.size() && IsAtolSpace(line[i])) ++i;
-  bool negative = false;
-  if (i < line.size() && (line[i] == '+' || line[i] == '-')) {
-    negative = line[i] == '-';
-    ++i;
-  }
-  std::int64_t result = 0;
-  for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
-    result = result * 10 + (line[i] - '0');
-    if (result > INT32_MAX) result = static_cast<std::int64_t>(INT32_MAX) + 1;
-  }
-  return static_cast<long>(negative ? -result : result);
 }
 
 bool BlobReaderInternals::ReadLine(BlobReader& reader, std::size_t limit,
@@ -132,7 +119,7 @@ bool BlobReaderInternals::Open(BlobReader& reader, BlobCheck required_check,
   s.seek(s.handle, 0);
   std::string line;
   if (!ReadLine(reader, 14, &line) || line != "VantoriumBlob\n") return false;
-  if (!ReadLine(reader, 256, &line) || ParseBlobVersion(line) != 1) {
+  if (!ReadLine(reader, 256, &line) || !IsBlobVersionOne(line)) {
     return false;
   }
   if (!ReadSignatureBlock(reader, required_check, skip_checks, public_key,

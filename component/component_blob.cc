@@ -6,6 +6,7 @@
 
 #include "blob/blob_signature.h"
 #include "blob/fork_sink.h"
+#include "blob/leading_integer.h"
 #include "platform/env.h"
 #include "store/index_file.h"
 #include "store/text.h"
@@ -51,10 +52,10 @@ bool ParsePrerequisiteLine(const std::string& line,
   std::vector<std::string> fields = SplitFields(line);
   if (fields.size() != 3) return false;
   Prerequisite prerequisite;
-  prerequisite.required = VersionValue(fields[0]) != 0;
+  prerequisite.required = ReadLeadingInteger(fields[0]).value != 0;
   prerequisite.id = fields[1];
   ToUpper(prerequisite.id);
-  prerequisite.version = VersionValue(fields[2]);
+  prerequisite.version = ReadLeadingInteger(fields[2]).value;
   target->push_back(std::move(prerequisite));
   return true;
 }
@@ -80,22 +81,6 @@ bool CollectPayloadName(void* context, const std::string& file_name,
 }
 
 }  // namespace
-
-std::int32_t VersionValue(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsWhiteSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  std::uint32_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
-  }
-  if (negative) value = 0u - value;
-  return static_cast<std::int32_t>(value);
-}
 
 bool PrerequisiteSink(void* context, const char* bytes, std::size_t count) {
   auto* sink = static_cast<PrerequisiteSinkContext*>(context);
@@ -214,7 +199,7 @@ bool ComponentBlob::Init(bool skip_checks) {
   std::string version_text;
   if (!ReadText(kVersionFile, &version_text)) all_read = false;
   Trim(version_text);
-  version_ = VersionValue(version_text);
+  version_ = ReadLeadingInteger(version_text).value;
   if (reader_.HasFork(kInitializeFile, kMainFork)) {
     if (!ReadText(kInitializeFile, &initialize_)) all_read = false;
     Trim(initialize_);

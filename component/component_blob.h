@@ -29,11 +29,6 @@ struct Prerequisite {
 // Payload file name -> registered name, from "component/expose".
 using ExposeMap = std::map<std::string, std::string>;
 
-// The integer reading of a version or prerequisite field: leading white
-// space, one optional sign, decimal digits up to the first other character,
-// accumulated in 32 bits with wrap-around. No digits give 0.
-std::int32_t VersionValue(const std::string& text);
-
 // The ForkSink that parses "component/prereq": context is a
 // PrerequisiteSinkContext. Lines end at CR or LF; a line that does not have
 // exactly three comma-separated fields makes the sink refuse. A last line

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "blob/blob_internal.h"
+#include "blob/leading_integer.h"
 #include "tests/blob/blob_stream_fixture.h"
 #include "tests/support/blob_builder.h"
 
@@ -50,21 +51,35 @@ TEST(BlobNumberTest, ParsesLikeAtolOverDigitsCrAndLf) {
   }
 }
 
-TEST(BlobNumberTest, VersionLineReadsLeadingInteger) {
-  const std::vector<std::pair<std::string, long>> cases = {
-      {"1\n", 1},
-      {"1\r\n", 1},
-      {"01\n", 1},
-      {"1abc\n", 1},
-      {" +1\n", 1},
-      {"2\n", 2},
-      {"-1\n", -1},
-      {"x1\n", 0},
-      {"\n", 0},
-      {"4294967297\n", 2147483648L},  // saturates, never wraps to 1
+// The version line and the descriptor's numbers share one reading.
+TEST(LeadingIntegerTest, ReadsAsAtolDoes) {
+  struct Case {
+    const char* text;
+    std::int32_t value;
+    bool in_range;
+    bool exact;
+  } cases[] = {
+      {"7", 7, true, true},
+      {"1\r\n", 1, true, false},
+      {"01", 1, true, true},
+      {"1abc", 1, true, false},
+      {"2.5", 2, true, false},
+      {" \t+12\r\n", 12, true, false},
+      {"-4", -4, true, true},
+      {"--5", 0, true, false},
+      {"x3", 0, true, false},
+      {"", 0, true, false},
+      {"+", 0, true, false},
+      {"2147483647", 2147483647, true, true},
+      {"-2147483648", INT32_MIN, true, true},
+      {"2147483648", INT32_MIN, false, true},
+      {"4294967297", 1, false, true},  // wraps to 1, but out of range
   };
-  for (const auto& [line, value] : cases) {
-    EXPECT_EQ(ParseBlobVersion(line), value) << line;
+  for (const Case& c : cases) {
+    LeadingInteger read = ReadLeadingInteger(c.text);
+    EXPECT_EQ(read.value, c.value) << '"' << c.text << '"';
+    EXPECT_EQ(read.in_range, c.in_range) << '"' << c.text << '"';
+    EXPECT_EQ(read.exact, c.exact) << '"' << c.text << '"';
   }
 }
 
@@ -75,6 +90,7 @@ TEST(BlobReaderTest, HeaderLines) {
   EXPECT_TRUE(OpenBytes("VantoriumBlob\n01\n0\n" + body));
   EXPECT_TRUE(OpenBytes("VantoriumBlob\n1 and more\n0\n" + body));
   EXPECT_FALSE(OpenBytes("VantoriumBlob\n2\n0\n" + body));
+  EXPECT_FALSE(OpenBytes("VantoriumBlob\n4294967297\n0\n" + body));
   EXPECT_FALSE(OpenBytes("VantoriumBlob\r\n1\n0\n" + body));
   EXPECT_FALSE(OpenBytes("vantoriumBlob\n1\n0\n" + body));
   EXPECT_FALSE(OpenBytes("VantoriumBlob\n1\n0\nTOC\nDATA\n"));

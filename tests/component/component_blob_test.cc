@@ -85,30 +85,6 @@ const char kRequiredFiles[] =
     "ComponentBlob::Init Failed to find required files\n";
 const char kReadPrereqs[] = "ComponentBlob::Init Failed to read prereqs\n";
 
-TEST(VersionValueTest, ReadsLeadingSignedDigits) {
-  struct Case {
-    const char* text;
-    std::int32_t value;
-  } cases[] = {
-      {"7", 7},
-      {"2.5", 2},
-      {"x3", 0},
-      {"", 0},
-      {" \t12\r\n", 12},
-      {"-4", -4},
-      {"+5", 5},
-      {"--5", 0},
-      {"1.9", 1},
-      {"beta", 0},
-      {"2147483647", 2147483647},
-      {"4294967297", 1},  // accumulated in 32 bits
-      {"-2147483648", INT32_MIN},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(VersionValue(c.text), c.value) << '"' << c.text << '"';
-  }
-}
-
 TEST(DescriptorTest, NormalisesValues) {
   struct Case {
     const char* file;
