@@ -81,8 +81,9 @@ std::shared_ptr<const CheckedKey> CheckKey(const unsigned char* key) {
   if (found) return found;
   auto checked = std::make_shared<CheckedKey>();
   checked->buffer.assign(key, key + kKeyBufferSize);
-  checked->sound = DecodeBlobKeyValues(key, kKeyBufferSize, &checked->values) &&
-                   BlobKeyProblem(checked->values) == nullptr;
+  // The key is the buffer's first kBlobPublicKeySize bytes.
+  checked->sound =
+      DecodeBlobKeyValues(key, kBlobPublicKeySize, &checked->values, nullptr);
   cache.Add(checked);
   return checked;
 }

@@ -7,14 +7,10 @@
 
 #include <cstddef>
 
+#include "blob/blob_public_key.h"
 #include "blob/blob_reader.h"
 
 namespace brackenfold {
-
-// The DER form of SEQUENCE { INTEGER p, q, g, y } built into the program
-// (generated at build time from the key chosen when configuring).
-inline constexpr std::size_t kBlobPublicKeySize = 421;
-extern const unsigned char BlobPublicKey[kBlobPublicKeySize];
 
 inline constexpr std::size_t kBlobDigestSize = 20;
 inline constexpr std::size_t kSignatureBufferSize = 512;
