@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "blob/blob_internal.h"
+#include "blob/blob_reader.h"
 #include "blob/blob_key_check.h"
 
 namespace brackenfold {
@@ -112,8 +113,8 @@ bool VerifyBlobSignature(const unsigned char* digest, std::size_t digest_length,
   }
 }
 
-std::string BlobReaderInternals::DigestRemainder(BlobReader& reader) {
-  const BlobStream& s = reader.stream_;
+std::string BlobReader::DigestRemainder() {
+  const BlobStream& s = stream_;
   CryptoPP::SHA1 sha;
   unsigned char buffer[1024];
   for (;;) {
@@ -126,23 +127,19 @@ std::string BlobReaderInternals::DigestRemainder(BlobReader& reader) {
   return std::string(reinterpret_cast<const char*>(digest), sizeof(digest));
 }
 
-bool BlobReaderInternals::ReadSignatureBlock(BlobReader& reader,
-                                             BlobCheck required_check,
-                                             bool skip_checks,
-                                             const unsigned char* public_key,
-                                             BlobVerdict* verdict) {
-  const BlobStream& s = reader.stream_;
-  *verdict = BlobVerdict::kMalformed;
+bool BlobReader::ReadSignatureBlock(BlobCheck required_check,
+                                    bool skip_checks) {
+  const BlobStream& s = stream_;
+  verdict_ = BlobVerdict::Malformed;
   std::uint32_t count = 0;
-  if (!ReadNumber(reader, &count) || count > kMaxSignatureSections) {
+  if (!ReadNumber(&count) || count > kMaxSignatureSections) {
     return false;
   }
   std::vector<Section> sections;
   for (std::uint32_t i = 0; i < count; ++i) {
     Section section;
     std::uint32_t length = 0;
-    if (!ReadLine(reader, kMaxBlobTextLine, &section.name) ||
-        !ReadNumber(reader, &length)) {
+    if (!ReadLine(kMaxBlobTextLine, &section.name) || !ReadNumber(&length)) {
       return false;
     }
     // An empty content, like a missing one, fails the section.
@@ -153,7 +150,7 @@ bool BlobReaderInternals::ReadSignatureBlock(BlobReader& reader,
     if (!ReadContent(s, length, &section.content)) return false;
     sections.push_back(std::move(section));
   }
-  *verdict = BlobVerdict::kOk;
+  verdict_ = BlobVerdict::Ok;
   if (skip_checks) return true;
 
   std::uint32_t position = s.tell(s.handle);
@@ -165,23 +162,23 @@ bool BlobReaderInternals::ReadSignatureBlock(BlobReader& reader,
     bool is_digest = section.name == "SHA \n";
     bool is_signature = section.name == "ELGA\n";
     if (!is_digest && !is_signature) continue;
-    if (digest.empty()) digest = DigestRemainder(reader);
+    if (digest.empty()) digest = DigestRemainder();
     if (is_digest) {
       if (section.content != digest) {
-        *verdict = BlobVerdict::kDigestMismatch;
+        verdict_ = BlobVerdict::DigestMismatch;
         return false;
       }
       digest_matched = true;
     } else {
       std::vector<unsigned char> key(kKeyBufferSize, 0);
-      std::memcpy(key.data(), public_key, kBlobPublicKeySize);
+      std::memcpy(key.data(), public_key_, kBlobPublicKeySize);
       std::vector<unsigned char> signature(kSignatureBufferSize, 0);
       std::memcpy(signature.data(), section.content.data(),
                   section.content.size());
       if (!VerifyBlobSignature(
               reinterpret_cast<const unsigned char*>(digest.data()),
               kBlobDigestSize, signature.data(), key.data())) {
-        *verdict = BlobVerdict::kSignatureInvalid;
+        verdict_ = BlobVerdict::SignatureInvalid;
         return false;
       }
       signature_valid = true;
@@ -189,11 +186,11 @@ bool BlobReaderInternals::ReadSignatureBlock(BlobReader& reader,
   }
   s.seek(s.handle, position);
   if (required_check == BlobCheck::Digest && !digest_matched) {
-    *verdict = BlobVerdict::kDigestMissing;
+    verdict_ = BlobVerdict::DigestMissing;
     return false;
   }
   if (required_check == BlobCheck::Signature && !signature_valid) {
-    *verdict = BlobVerdict::kSignatureMissing;
+    verdict_ = BlobVerdict::SignatureMissing;
     return false;
   }
   return true;
@@ -201,28 +198,20 @@ bool BlobReaderInternals::ReadSignatureBlock(BlobReader& reader,
 
 const char* BlobVerdictText(BlobVerdict verdict) {
   switch (verdict) {
-    case BlobVerdict::kOk:
+    case BlobVerdict::Ok:
       return "ok";
-    case BlobVerdict::kMalformed:
+    case BlobVerdict::Malformed:
       return "format: the blob is malformed";
-    case BlobVerdict::kDigestMismatch:
+    case BlobVerdict::DigestMismatch:
       return "digest: the SHA-1 digest does not match the blob's contents";
-    case BlobVerdict::kSignatureInvalid:
+    case BlobVerdict::SignatureInvalid:
       return "signature: the signature does not verify with the public key";
-    case BlobVerdict::kDigestMissing:
+    case BlobVerdict::DigestMissing:
       return "digest: the blob has no digest section";
-    case BlobVerdict::kSignatureMissing:
+    case BlobVerdict::SignatureMissing:
       return "signature: the blob has no signature section";
   }
   return "unknown";
-}
-
-BlobVerdict CheckBlob(BlobReader& reader, BlobCheck required_check,
-                      const unsigned char* public_key) {
-  BlobVerdict verdict = BlobVerdict::kMalformed;
-  BlobReaderInternals::Open(reader, required_check, false, public_key,
-                            &verdict);
-  return verdict;
 }
 
 }  // namespace brackenfold

@@ -54,16 +54,16 @@ class BlobWriter {
   bool AddBytes(const std::string& name, std::string bytes, std::string* error);
 
   // The key to sign with (kept by the caller); null writes no "ELGA\n".
-  void set_signing_key(const BlobKey* key) { key_ = key; }
+  void SetSigningKey(const BlobKey* key) { key_ = key; }
   // Whether to write the "SHA \n" section (default true).
-  void set_digest_section(bool on) { digest_section_ = on; }
-  void set_progress(Progress progress) { progress_ = std::move(progress); }
+  void SetDigestSection(bool on) { digest_section_ = on; }
+  void SetProgress(Progress progress) { progress_ = std::move(progress); }
 
   bool WriteToFile(const std::string& path, std::string* error);
   bool WriteToString(std::string* blob, std::string* error);
 
   // The 20-byte digest and the signature of the last write (empty when none).
-  const std::string& digest() const { return digest_; }
+  const std::string& GetDigest() const { return digest_; }
 
  private:
   struct Source {

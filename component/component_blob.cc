@@ -157,17 +157,8 @@ bool ComponentBlob::ReadText(const std::string& file_name, std::string* text) {
 
 bool ComponentBlob::Init(bool skip_checks) {
   failure_.clear();
-  // CheckBlob opens the reader as Open does and also says which check failed.
-  bool opened;
-  if (skip_checks) {
-    opened = reader_.Open(BlobCheck::Signature, true);
-    if (!opened) failure_ = "format: the blob is malformed";
-  } else {
-    BlobVerdict verdict =
-        CheckBlob(reader_, BlobCheck::Signature, BlobPublicKey);
-    opened = verdict == BlobVerdict::kOk;
-    if (!opened) failure_ = BlobVerdictText(verdict);
-  }
+  bool opened = reader_.Open(BlobCheck::Signature, skip_checks);
+  if (!opened) failure_ = BlobVerdictText(reader_.GetVerdict());
   if (!opened) {
     std::fprintf(stderr, "ComponentBlob::Init Failed in reader init\n");
     return false;

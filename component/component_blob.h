@@ -76,13 +76,14 @@ class ComponentBlob {
 
   // Why Init failed: the check that refused the blob, or the descriptor
   // problem; empty after a successful Init.
-  const std::string& failure() const { return failure_; }
+  const std::string& GetFailure() const { return failure_; }
 
-  const std::string& title() const { return title_; }
-  const std::string& description() const { return description_; }
-  const std::string& platform() const { return platform_; }
-  const std::string& initialize() const { return initialize_; }
-  bool initialised() const { return initialised_; }
+  const std::string& GetTitle() const { return title_; }
+  const std::string& GetDescription() const { return description_; }
+  const std::string& GetPlatform() const { return platform_; }
+  // The payload file named by "component/initialize"; empty when none is.
+  const std::string& GetInitializeFile() const { return initialize_; }
+  bool IsInitialised() const { return initialised_; }
 
  private:
   bool ReadText(const std::string& file_name, std::string* text);

@@ -102,7 +102,7 @@ TEST(BlobReaderTest, EmptyTableOpensAndEveryLookupFails) {
   MemoryBlob blob(Unsigned("TOC \nDATA\n"));
   BlobReader reader(blob.stream());
   ASSERT_TRUE(reader.Open(BlobCheck::None, false));
-  EXPECT_TRUE(reader.loaded());
+  EXPECT_TRUE(reader.IsLoaded());
   EXPECT_FALSE(reader.HasFork("component/id", kMainFork));
   ForkRecord record;
   EXPECT_FALSE(reader.FindFork("", "", &record));
@@ -128,9 +128,9 @@ TEST(BlobReaderTest, TableEntriesFirstRecordWins) {
   EXPECT_TRUE(reader.HasFork("a/b\r", "ALL_MAIN"));  // CR stays in the name
   EXPECT_FALSE(reader.HasFork("A/B", "ALL_MAIN"));
   EXPECT_FALSE(reader.HasFork("a/b", "all_main"));
-  EXPECT_EQ(reader.files().size(), 3u);
-  EXPECT_TRUE(reader.files().at("empty").forks.empty());
-  EXPECT_EQ(reader.files().at("a/b\r").name, "a/b\r");
+  EXPECT_EQ(reader.GetFiles().size(), 3u);
+  EXPECT_TRUE(reader.GetFiles().at("empty").forks.empty());
+  EXPECT_EQ(reader.GetFiles().at("a/b\r").name, "a/b\r");
 }
 
 TEST(BlobReaderTest, FailedOpenKeepsEntriesButRefusesLookups) {
@@ -138,8 +138,8 @@ TEST(BlobReaderTest, FailedOpenKeepsEntriesButRefusesLookups) {
   MemoryBlob blob(Unsigned(body));
   BlobReader reader(blob.stream());
   EXPECT_FALSE(reader.Open(BlobCheck::None, false));
-  EXPECT_EQ(reader.files().count("x"), 1u);
-  EXPECT_FALSE(reader.loaded());
+  EXPECT_EQ(reader.GetFiles().count("x"), 1u);
+  EXPECT_FALSE(reader.IsLoaded());
   EXPECT_FALSE(reader.HasFork("x", "ALL_MAIN"));
   EXPECT_FALSE(reader.FindFork("x", "ALL_MAIN", nullptr));
   EXPECT_FALSE(reader.ExtractFork(&TextSink, nullptr, "x", "ALL_MAIN"));

@@ -97,15 +97,15 @@ TEST(DescriptorTest, NormalisesValues) {
       {"component/id", "a b\tc", [](ComponentBlob& b) { return b.GetId(); },
        "A B\tC"},
       {"component/title", "  My Title \n",
-       [](ComponentBlob& b) { return b.title(); }, "My Title"},
-      {"component/title", " \r\n", [](ComponentBlob& b) { return b.title(); },
-       ""},
+       [](ComponentBlob& b) { return b.GetTitle(); }, "My Title"},
+      {"component/title", " \r\n",
+       [](ComponentBlob& b) { return b.GetTitle(); }, ""},
       {"component/description", "\tSome words\r\n",
-       [](ComponentBlob& b) { return b.description(); }, "Some words"},
+       [](ComponentBlob& b) { return b.GetDescription(); }, "Some words"},
       {"component/platform", " win32\r\n",
-       [](ComponentBlob& b) { return b.platform(); }, "WIN32"},
+       [](ComponentBlob& b) { return b.GetPlatform(); }, "WIN32"},
       {"component/initialize", " viewer.dll \n",
-       [](ComponentBlob& b) { return b.initialize(); }, "viewer.dll"},
+       [](ComponentBlob& b) { return b.GetInitializeFile(); }, "viewer.dll"},
       {"component/version", " 12\r\n",
        [](ComponentBlob& b) { return std::to_string(b.GetVersion()); }, "12"},
       {"component/version", "1.9",
@@ -121,7 +121,7 @@ TEST(DescriptorTest, NormalisesValues) {
     ASSERT_TRUE(loaded.result()) << c.file << ": " << loaded.message();
     EXPECT_EQ(c.field(loaded.blob()), c.expected) << c.file;
     EXPECT_EQ(loaded.message(), "");
-    EXPECT_TRUE(loaded.blob().initialised());
+    EXPECT_TRUE(loaded.blob().IsInitialised());
   }
 }
 
@@ -130,8 +130,8 @@ TEST(DescriptorTest, DefaultsWithoutOptionalFiles) {
   ASSERT_TRUE(loaded.result());
   EXPECT_EQ(loaded.blob().GetId(), "CORE");
   EXPECT_EQ(loaded.blob().GetVersion(), 4);
-  EXPECT_EQ(loaded.blob().platform(), "UNKNOWN");
-  EXPECT_EQ(loaded.blob().initialize(), "");
+  EXPECT_EQ(loaded.blob().GetPlatform(), "UNKNOWN");
+  EXPECT_EQ(loaded.blob().GetInitializeFile(), "");
   EXPECT_TRUE(loaded.blob().GetPrerequisites().empty());
 }
 
@@ -198,7 +198,7 @@ TEST(DescriptorTest, MissingRequiredFileFails) {
     LoadedBlob loaded(BuildSignedBlob(Without(ComponentFiles("X", 1), name)));
     EXPECT_FALSE(loaded.result()) << name;
     EXPECT_EQ(loaded.message(), kRequiredFiles) << name;
-    EXPECT_FALSE(loaded.blob().initialised());
+    EXPECT_FALSE(loaded.blob().IsInitialised());
   }
 }
 
@@ -230,7 +230,7 @@ TEST(DescriptorTest, UnreadableDescriptorFileFailsAsPrereqs) {
   LoadedBlob loaded(BuildSignedRawBlob(forks));
   EXPECT_FALSE(loaded.result());
   EXPECT_EQ(loaded.message(), kReadPrereqs);
-  EXPECT_FALSE(loaded.blob().initialised());
+  EXPECT_FALSE(loaded.blob().IsInitialised());
   // What was read before the failure stays.
   EXPECT_EQ(loaded.blob().GetId(), "X");
   EXPECT_EQ(loaded.blob().GetVersion(), 2);

@@ -257,7 +257,7 @@ TEST_F(BlobCommandsTest, ExtractsOneForkToStandardOutputByteForByte) {
   ASSERT_TRUE(writer.AddBytes("../up.txt", "main", &error));
   ASSERT_TRUE(
       writer.AddBytesFork("../up.txt", "MACOS_RESOURCE", resource, &error));
-  writer.set_signing_key(&DemoBlobKey());
+  writer.SetSigningKey(&DemoBlobKey());
   ASSERT_TRUE(writer.WriteToString(&blob, &error)) << error;
   WriteBytes(dir_ / "f.blob", blob);
 

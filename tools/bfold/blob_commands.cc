@@ -79,25 +79,30 @@ class Progress {
   std::chrono::steady_clock::time_point last_;
 };
 
-// A blob file opened for reading, with its reader.
+// A blob file opened for reading, with its reader, whose "ELGA\n" sections
+// verify against the key given (kBlobPublicKeySize bytes, kept by the caller).
 class OpenedBlob {
  public:
-  OpenedBlob(const char* command, const std::string& path)
-      : file_(OpenFile(path, "rb")) {
+  OpenedBlob(const char* command, const std::string& path,
+             const std::string& key)
+      : file_(OpenFile(path, "rb")), key_(key) {
     if (!file_) {
       Fail(command, kExitFailed,
            path + ": cannot open: " + std::strerror(errno));
     }
-    reader_ = std::make_unique<BlobReader>(StdioBlobStream(file_.get()));
+    reader_ = FreshReader();
   }
   BlobReader& reader() { return *reader_; }
   // A second, fresh reader over the same file.
   std::unique_ptr<BlobReader> FreshReader() {
-    return std::make_unique<BlobReader>(StdioBlobStream(file_.get()));
+    return std::make_unique<BlobReader>(
+        StdioBlobStream(file_.get()),
+        reinterpret_cast<const unsigned char*>(key_.data()));
   }
 
  private:
   FileCloser file_;
+  const std::string& key_;
   std::unique_ptr<BlobReader> reader_;
 };
 
@@ -137,7 +142,7 @@ struct ForkEntry {
 };
 std::vector<ForkEntry> AllForks(const BlobReader& reader) {
   std::vector<ForkEntry> forks;
-  for (const auto& [name, file] : reader.files()) {
+  for (const auto& [name, file] : reader.GetFiles()) {
     for (const auto& [fork_name, fork] : file.forks) {
       forks.push_back({file.name, fork});
     }
@@ -408,7 +413,7 @@ void RunPack(PackOptions& options) {
   BlobKey key;
   if (!options.key_path.empty()) {
     key = PrivateKey(options.key_path);
-    writer.set_signing_key(&key);
+    writer.SetSigningKey(&key);
   }
   std::uint64_t total = 0;
   for (const auto& [name, path] : disk_files) {
@@ -418,7 +423,7 @@ void RunPack(PackOptions& options) {
   }
   {
     Progress progress("packing", total);
-    writer.set_progress([&progress](std::uint64_t done, std::uint64_t) {
+    writer.SetProgress([&progress](std::uint64_t done, std::uint64_t) {
       progress.Update(done);
     });
     if (!writer.WriteToFile(options.out, &error)) {
@@ -449,19 +454,22 @@ void RunPack(PackOptions& options) {
 // signature required, every section present verified), then, unless that
 // found a fault, whether a digest section is there.
 struct Standing {
-  BlobVerdict signature = BlobVerdict::kMalformed;
-  BlobVerdict digest = BlobVerdict::kMalformed;
+  BlobVerdict signature = BlobVerdict::Malformed;
+  BlobVerdict digest = BlobVerdict::Malformed;
 };
 
-Standing CheckStanding(OpenedBlob& blob, const std::string& key) {
-  auto key_bytes = reinterpret_cast<const unsigned char*>(key.data());
+BlobVerdict Verdict(OpenedBlob& blob, BlobCheck required_check) {
+  std::unique_ptr<BlobReader> reader = blob.FreshReader();
+  reader->Open(required_check, false);
+  return reader->GetVerdict();
+}
+
+Standing CheckStanding(OpenedBlob& blob) {
   Standing standing;
-  standing.signature =
-      CheckBlob(*blob.FreshReader(), BlobCheck::Signature, key_bytes);
-  if (standing.signature == BlobVerdict::kOk ||
-      standing.signature == BlobVerdict::kSignatureMissing) {
-    standing.digest =
-        CheckBlob(*blob.FreshReader(), BlobCheck::Digest, key_bytes);
+  standing.signature = Verdict(blob, BlobCheck::Signature);
+  if (standing.signature == BlobVerdict::Ok ||
+      standing.signature == BlobVerdict::SignatureMissing) {
+    standing.digest = Verdict(blob, BlobCheck::Digest);
   }
   return standing;
 }
@@ -472,12 +480,12 @@ std::string KeyName(const std::string& key_path) {
 
 // One line for people: valid, unsigned (said plainly), or the failed check.
 std::string StandingText(const Standing& standing) {
-  bool digest = standing.digest == BlobVerdict::kOk;
-  if (standing.signature == BlobVerdict::kOk) {
+  bool digest = standing.digest == BlobVerdict::Ok;
+  if (standing.signature == BlobVerdict::Ok) {
     return digest ? "digest and signature verified"
                   : "signature verified (no digest section)";
   }
-  if (standing.signature == BlobVerdict::kSignatureMissing) {
+  if (standing.signature == BlobVerdict::SignatureMissing) {
     return digest ? "UNSIGNED: no signature section, only a digest (which "
                     "matches); the installer refuses it"
                   : "UNSIGNED: no signature or digest section; the installer "
@@ -496,8 +504,8 @@ struct BlobQuery {
 
 void RunVerify(const BlobQuery& query) {
   std::string key = PublicKeyBytes("verify", query.key_path);
-  OpenedBlob blob("verify", query.blob);
-  Standing standing = CheckStanding(blob, key);
+  OpenedBlob blob("verify", query.blob, key);
+  Standing standing = CheckStanding(blob);
   Json document = {
       {"blob", JsonText(query.blob)},
       {"signature", SignatureJson(standing.signature, standing.digest,
@@ -511,7 +519,7 @@ void RunVerify(const BlobQuery& query) {
       Fail("verify", kExitFailed, query.blob + ": FAILED: " + failure);
     }
   };
-  if (standing.signature != BlobVerdict::kOk) {
+  if (standing.signature != BlobVerdict::Ok) {
     finish(false, BlobVerdictText(standing.signature));
   }
   // Every fork inflates to exactly its recorded sizes.
@@ -534,11 +542,11 @@ void RunVerify(const BlobQuery& query) {
                         ") does not inflate to its recorded sizes");
     }
   }
-  document["data"] = {{"ok", true}, {"files", reader.files().size()}};
+  document["data"] = {{"ok", true}, {"files", reader.GetFiles().size()}};
   finish(true, "");
   if (!query.json) {
     std::printf("%s: OK: %s, %zu files\n", query.blob.c_str(),
-                StandingText(standing).c_str(), reader.files().size());
+                StandingText(standing).c_str(), reader.GetFiles().size());
   }
 }
 
@@ -546,13 +554,13 @@ void RunVerify(const BlobQuery& query) {
 
 void RunList(const BlobQuery& query) {
   std::string key = PublicKeyBytes("list", query.key_path);
-  OpenedBlob blob("list", query.blob);
+  OpenedBlob blob("list", query.blob, key);
   BlobReader& reader = blob.reader();
   if (!reader.Open(BlobCheck::None, true)) {
     Fail("list", kExitFailed,
-         query.blob + ": " + BlobVerdictText(BlobVerdict::kMalformed));
+         query.blob + ": " + BlobVerdictText(BlobVerdict::Malformed));
   }
-  Standing standing = CheckStanding(blob, key);
+  Standing standing = CheckStanding(blob);
   if (query.json) {
     PrintJson({{"blob", JsonText(query.blob)},
                {"files", FilesJson(reader)},
@@ -572,7 +580,7 @@ void RunList(const BlobQuery& query) {
   }
   std::printf(
       "%12llu %12llu  %zu files\n", static_cast<unsigned long long>(size),
-      static_cast<unsigned long long>(compressed), reader.files().size());
+      static_cast<unsigned long long>(compressed), reader.GetFiles().size());
   bool header = false;
   for (const char* name_key : {"id", "version", "title", "description",
                                "prereq", "initialize", "platform", "expose"}) {
@@ -656,24 +664,23 @@ void RunExtract(const ExtractOptions& options) {
   }
   std::string directory = options.directory.empty() ? "." : options.directory;
   std::string key = PublicKeyBytes("extract", options.key_path);
-  OpenedBlob blob("extract", options.blob);
+  OpenedBlob blob("extract", options.blob, key);
   BlobReader& reader = blob.reader();
   if (options.no_verify) {
     if (!reader.Open(BlobCheck::None, true)) {
       Fail("extract", kExitFailed,
-           options.blob + ": " + BlobVerdictText(BlobVerdict::kMalformed));
+           options.blob + ": " + BlobVerdictText(BlobVerdict::Malformed));
     }
   } else {
     // A valid signature is required, and every section present must verify.
-    BlobVerdict verdict =
-        CheckBlob(reader, BlobCheck::Signature,
-                  reinterpret_cast<const unsigned char*>(key.data()));
-    if (verdict == BlobVerdict::kSignatureMissing) {
+    reader.Open(BlobCheck::Signature, false);
+    BlobVerdict verdict = reader.GetVerdict();
+    if (verdict == BlobVerdict::SignatureMissing) {
       Fail("extract", kExitFailed,
            options.blob + ": " + BlobVerdictText(verdict) +
                "; an unsigned blob is extracted only with --no-verify");
     }
-    if (verdict != BlobVerdict::kOk) {
+    if (verdict != BlobVerdict::Ok) {
       Fail("extract", kExitFailed,
            options.blob + ": " + BlobVerdictText(verdict) +
                " (--key for another signer's key; --no-verify to skip the "
@@ -682,7 +689,7 @@ void RunExtract(const ExtractOptions& options) {
   }
   std::vector<std::string> names = options.names;
   if (names.empty()) {
-    for (const auto& [name, file] : reader.files()) {
+    for (const auto& [name, file] : reader.GetFiles()) {
       if (file.forks.count(options.fork)) names.push_back(file.name);
     }
   }
@@ -692,8 +699,9 @@ void RunExtract(const ExtractOptions& options) {
     if (!reader.FindFork(name, options.fork, &fork)) {
       Fail("extract", kExitFailed,
            options.blob + ": no file \"" + name + "\"" +
-               (reader.files().count(name) ? " with a " + options.fork + " fork"
-                                           : "") +
+               (reader.GetFiles().count(name)
+                    ? " with a " + options.fork + " fork"
+                    : "") +
                " in the blob");
     }
     if (options.output.empty() && !SafeRelativeName(name)) {
