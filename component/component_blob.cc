@@ -14,139 +14,22 @@
 namespace brackenfold {
 namespace {
 
-constexpr const char kDescriptorPrefix[] = "component/";
-constexpr std::size_t kDescriptorPrefixLength = sizeof(kDescriptorPrefix) - 1;
 constexpr std::size_t kPayloadWriteBuffer = 64 * 1024;
-
-constexpr const char kVersionFile[] = "component/version";
-constexpr const char kIdFile[] = "component/id";
-constexpr const char kTitleFile[] = "component/title";
-constexpr const char kDescriptionFile[] = "component/description";
-constexpr const char kPrereqFile[] = "component/prereq";
-constexpr const char kInitializeFile[] = "component/initialize";
-constexpr const char kPlatformFile[] = "component/platform";
-constexpr const char kExposeFile[] = "component/expose";
 
 struct FileCloser {
   void operator()(std::FILE* stream) const { std::fclose(stream); }
 };
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
-// Fields between commas, and after the last one, each trimmed.
-std::vector<std::string> SplitFields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t comma = line.find(',', start);
-    if (comma == std::string::npos) {
-      fields.push_back(Trimmed(line.substr(start)));
-      return fields;
-    }
-    fields.push_back(Trimmed(line.substr(start, comma - start)));
-    start = comma + 1;
-  }
-}
-
-bool ParsePrerequisiteLine(const std::string& line,
-                           std::vector<Prerequisite>* target) {
-  std::vector<std::string> fields = SplitFields(line);
-  if (fields.size() != 3) return false;
-  Prerequisite prerequisite;
-  prerequisite.required = ReadLeadingInteger(fields[0]).value != 0;
-  prerequisite.id = fields[1];
-  ToUpper(prerequisite.id);
-  prerequisite.version = ReadLeadingInteger(fields[2]).value;
-  target->push_back(std::move(prerequisite));
-  return true;
-}
-
-bool IsExposeName(const std::string& field) {
-  if (field.empty()) return false;
-  for (char c : field) {
-    bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                   (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.' ||
-                   c == '/';
-    if (!allowed) return false;
-  }
-  return true;
-}
-
 bool CollectPayloadName(void* context, const std::string& file_name,
                         const char* fork_name, std::uint32_t, std::uint32_t) {
-  if (fork_name == nullptr &&
-      file_name.compare(0, kDescriptorPrefixLength, kDescriptorPrefix) != 0) {
+  if (fork_name == nullptr && !IsDescriptorName(file_name)) {
     static_cast<std::vector<std::string>*>(context)->push_back(file_name);
   }
   return true;
 }
 
 }  // namespace
-
-bool PrerequisiteSink(void* context, const char* bytes, std::size_t count) {
-  auto* sink = static_cast<PrerequisiteSinkContext*>(context);
-  sink->pending.append(bytes, count);
-  for (;;) {
-    std::size_t end = sink->pending.find_first_of("\r\n");
-    if (end == std::string::npos) return true;
-    if (end > 0 &&
-        !ParsePrerequisiteLine(sink->pending.substr(0, end), sink->target)) {
-      return false;
-    }
-    sink->pending.erase(0, end + 1);
-  }
-}
-
-void ParseExposeList(const std::string& text, ExposeMap& map) {
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) {
-      std::vector<std::string> fields =
-          SplitFields(text.substr(start, end - start));
-      if (fields.size() == 2 && IsExposeName(fields[0]) &&
-          IsExposeName(fields[1])) {
-        map.emplace(fields[1], fields[0]);
-      }
-    }
-    start = end + 1;
-  }
-}
-
-std::string PrintableName(const std::string& name) {
-  std::string out;
-  for (char c : name) {
-    if (c == '\0') {
-      out += "\\0";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-bool IsSafePayloadName(const std::string& name) {
-  if (name.empty()) return false;
-  // A NUL would cut the name where the system sees it.
-  if (name.find('\0') != std::string::npos) return false;
-  if (name[0] == '/' || name[0] == '\\') return false;
-  bool drive_letter = name.size() >= 2 && name[1] == ':' &&
-                      ((name[0] >= 'a' && name[0] <= 'z') ||
-                       (name[0] >= 'A' && name[0] <= 'Z'));
-  if (drive_letter) return false;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = name.find_first_of("/\\", start);
-    std::size_t length = (end == std::string::npos ? name.size() : end) - start;
-    if (name.compare(start, length, "..") == 0) return false;
-    if (end == std::string::npos) return true;
-    start = end + 1;
-  }
-}
 
 ComponentBlob::ComponentBlob(const BlobStream& stream) : reader_(stream) {}
 
@@ -254,8 +137,8 @@ bool ComponentBlob::Install(UniqueFileMaker& maker, FileMap& files,
   for (const std::string& name : payload_names) {
     if (!IsSafePayloadName(name)) {
       return fail(name,
-                  "the name is absolute, has a \"..\" part or a NUL "
-                  "byte");
+                  "the name is absolute, has a \"..\" or empty part or a "
+                  "NUL byte");
     }
     auto exposed = expose.find(name);
     IndexEntry trial;

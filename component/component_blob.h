@@ -9,46 +9,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "blob/blob_reader.h"
+#include "component/descriptor.h"
 #include "store/file_path.h"
 #include "store/index_file.h"
 
 namespace brackenfold {
-
-// One line of "component/prereq".
-struct Prerequisite {
-  std::string id;            // upper-cased
-  std::int32_t version = 0;  // lowest acceptable version
-  bool required = false;     // false: binds only an installed copy
-};
-
-// Payload file name -> registered name, from "component/expose".
-using ExposeMap = std::map<std::string, std::string>;
-
-// The ForkSink that parses "component/prereq": context is a
-// PrerequisiteSinkContext. Lines end at CR or LF; a line that does not have
-// exactly three comma-separated fields makes the sink refuse. A last line
-// without a line end waits in pending until a final LF is fed.
-struct PrerequisiteSinkContext {
-  std::vector<Prerequisite>* target;
-  std::string pending;
-};
-bool PrerequisiteSink(void* context, const char* bytes, std::size_t count);
-
-// Parses expose lines into map (existing keys keep their values).
-void ParseExposeList(const std::string& text, ExposeMap& map);
-
-// True when a payload name may be written below a store directory: not
-// absolute (no drive letter, no leading slash or backslash), without a ".."
-// component and without a NUL byte.
-bool IsSafePayloadName(const std::string& name);
-
-// A name as it may be shown in a message: NUL bytes and line ends escaped.
-std::string PrintableName(const std::string& name);
 
 class ComponentBlob {
  public:

@@ -285,9 +285,9 @@ TEST(ExposeListTest, ReadExposeMapKeepsExistingKeys) {
   EXPECT_EQ(untouched, (ExposeMap{{"a", "b"}}));
 }
 
-TEST(PayloadNameTest, RefusesAbsoluteAndParentNames) {
+TEST(PayloadNameTest, RefusesNamesThatLeaveOrCutTheDirectory) {
   struct Case {
-    const char* name;
+    std::string name;
     bool safe;
   } cases[] = {
       {"viewer.dll", true},   {"bin/x.dll", true},
@@ -298,9 +298,11 @@ TEST(PayloadNameTest, RefusesAbsoluteAndParentNames) {
       {"..", false},          {"../x", false},
       {"bin/../../x", false}, {"bin\\..\\x", false},
       {"bin/..", false},      {"", false},
+      {"bin//x.dll", false},  {"bin/", false},
+      {"1:x.dll", false},     {std::string("a\0b", 3), false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(IsSafePayloadName(c.name), c.safe) << c.name;
+    EXPECT_EQ(IsSafePayloadName(c.name), c.safe) << PrintableName(c.name);
   }
 }
 

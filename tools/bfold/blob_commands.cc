@@ -16,6 +16,8 @@
 #include "blob/blob_reader.h"
 #include "blob/blob_signature.h"
 #include "blob/blob_writer.h"
+#include "blob/leading_integer.h"
+#include "component/descriptor.h"
 #include "tools/bfold/commands.h"
 #include "tools/bfold/json_output.h"
 
@@ -177,58 +179,10 @@ bool ReadText(BlobReader& reader, const std::string& name, std::string* text) {
   return reader.ExtractFork(&TextSink, &context, name, kMainFork);
 }
 
-// A name that stays inside the destination directory: relative, no ".."
-// part, no empty part, no NUL; "\" and a drive colon count as separators.
-bool SafeRelativeName(const std::string& name) {
-  if (name.empty() || name.find('\0') != std::string::npos) return false;
-  if (name[0] == '/' || name[0] == '\\') return false;
-  if (name.size() >= 2 && name[1] == ':') return false;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = name.find_first_of("/\\", start);
-    std::string part = name.substr(start, end - start);
-    if (part.empty() || part == "..") return false;
-    if (end == std::string::npos) return true;
-    start = end + 1;
-  }
-}
-
-bool ParseInteger(const std::string& text) {
-  if (text.empty()) return false;
-  std::size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  if (i == text.size() || text.size() - i > 10) return false;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-  }
-  long long value = std::stoll(text);
-  return value >= -2147483648LL && value <= 2147483647LL;
-}
-
-std::vector<std::string> SplitFields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t comma = line.find(',', start);
-    std::string field = line.substr(start, comma - start);
-    auto first = field.find_first_not_of(" \t");
-    auto last = field.find_last_not_of(" \t");
-    fields.push_back(first == std::string::npos
-                         ? ""
-                         : field.substr(first, last - first + 1));
-    if (comma == std::string::npos) return fields;
-    start = comma + 1;
-  }
-}
-
-bool ExposeField(const std::string& field) {
-  if (field.empty()) return false;
-  for (char c : field) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' &&
-        c != '.' && c != '/') {
-      return false;
-    }
-  }
-  return true;
+// A --version value: a bare decimal number of the signed 32-bit range.
+bool IsWholeNumber(const std::string& text) {
+  LeadingInteger number = ReadLeadingInteger(text);
+  return number.exact && number.in_range;
 }
 
 // --- keygen -----------------------------------------------------------------
@@ -326,6 +280,12 @@ void RunPack(PackOptions& options) {
         Fail("pack", kExitFailed,
              it->path().string() + ": name holds a line break");
       }
+      if (!IsSafePayloadName(name)) {
+        Fail("pack", kExitFailed,
+             it->path().string() +
+                 ": the installer refuses this name (absolute, a \"..\" or "
+                 "empty part, or a NUL byte; \"\\\" separates parts)");
+      }
       disk_files[name] = it->path().string();
     }
     if (ec) Fail("pack", kExitFailed, options.directory + ": " + ec.message());
@@ -334,7 +294,8 @@ void RunPack(PackOptions& options) {
     std::string text;
     for (const std::string& line : options.prereq) {
       if (line.empty()) continue;  // --prereq "" asks for an empty list
-      if (SplitFields(line).size() != 3 ||
+      Prerequisite parsed;
+      if (!ParsePrerequisiteLine(line, &parsed) ||
           line.find_first_of("\r\n") != std::string::npos) {
         Fail("pack", kExitUsage,
              "--prereq \"" + line +
@@ -347,9 +308,8 @@ void RunPack(PackOptions& options) {
   if (options.expose_given) {
     std::string text;
     for (const std::string& line : options.expose) {
-      auto fields = SplitFields(line);
-      if (fields.size() != 2 || !ExposeField(fields[0]) ||
-          !ExposeField(fields[1])) {
+      std::string registered, payload;
+      if (!ParseExposeLine(line, &registered, &payload)) {
         Fail("pack", kExitUsage,
              "--expose \"" + line +
                  "\": expected REGISTERED,FILE with letters, "
@@ -360,13 +320,13 @@ void RunPack(PackOptions& options) {
     options.values["expose"] = text;
   }
   if (options.values.count("version") &&
-      !ParseInteger(options.values["version"])) {
+      !IsWholeNumber(options.values["version"])) {
     Fail("pack", kExitUsage,
          "--version \"" + options.values["version"] +
              "\": expected a whole number");
   }
   for (const auto& [key, value] : options.values) {
-    std::string name = "component/" + key;
+    std::string name = kDescriptorPrefix + key;
     if (disk_files.count(name)) {
       Fail(
           "pack", kExitUsage,
@@ -380,7 +340,7 @@ void RunPack(PackOptions& options) {
   if (!present("component/prereq")) descriptor_values["component/prereq"] = "";
   std::string missing;
   for (const char* key : {"id", "version", "title", "description"}) {
-    if (!present(std::string("component/") + key)) {
+    if (!present(kDescriptorPrefix + std::string(key))) {
       missing += std::string(missing.empty() ? "" : ", ") + "--" + key;
     }
   }
@@ -391,12 +351,12 @@ void RunPack(PackOptions& options) {
   }
   std::size_t payload = 0;
   for (const auto& [name, path] : disk_files) {
-    if (name.compare(0, 10, "component/") != 0) ++payload;
+    if (!IsDescriptorName(name)) ++payload;
   }
   auto initialize = descriptor_values.find("component/initialize");
   if (initialize != descriptor_values.end() &&
       (!disk_files.count(initialize->second) ||
-       initialize->second.compare(0, 10, "component/") == 0)) {
+       IsDescriptorName(initialize->second))) {
     Fail("pack", kExitUsage,
          "--initialize \"" + initialize->second +
              "\" is not a payload file of the blob");
@@ -584,7 +544,7 @@ void RunList(const BlobQuery& query) {
   bool header = false;
   for (const char* name_key : {"id", "version", "title", "description",
                                "prereq", "initialize", "platform", "expose"}) {
-    std::string name = std::string("component/") + name_key, value;
+    std::string name = kDescriptorPrefix + std::string(name_key), value;
     if (!reader.HasFork(name, kMainFork)) continue;
     if (!header) std::printf("\ncomponent:\n");
     header = true;
@@ -704,7 +664,7 @@ void RunExtract(const ExtractOptions& options) {
                     : "") +
                " in the blob");
     }
-    if (options.output.empty() && !SafeRelativeName(name)) {
+    if (options.output.empty() && !IsSafePayloadName(name)) {
       Fail("extract", kExitFailed,
            options.blob + ": refusing to write \"" + name +
                "\": absolute or \"..\" names leave the directory (-o FILE "

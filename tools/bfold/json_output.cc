@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "component/component_blob.h"
+#include "component/descriptor.h"
 #include "component/prerequisite_check.h"
 
 namespace brackenfold {
@@ -67,7 +68,7 @@ Json FilesJson(const BlobReader& reader) {
                        {"offset", fork.offset}});
     }
     files.push_back({{"name", JsonText(file.name)},
-                     {"payload", file.name.compare(0, 10, "component/") != 0},
+                     {"payload", !IsDescriptorName(file.name)},
                      {"forks", std::move(forks)}});
   }
   return files;
