@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "blob/blob_internal.h"
-#include "blob/blob_reader.h"
 #include "blob/blob_key_check.h"
+#include "blob/blob_reader.h"
 
 namespace brackenfold {
 
@@ -38,10 +38,6 @@ bool ReadContent(const BlobStream& s, std::uint32_t count,
   }
   return true;
 }
-
-}  // namespace
-
-namespace {
 
 // A key buffer with its decoded values and the verdict of BlobKeyProblem.
 struct CheckedKey {
@@ -87,6 +83,20 @@ std::shared_ptr<const CheckedKey> CheckKey(const unsigned char* key) {
       DecodeBlobKeyValues(key, kBlobPublicKeySize, &checked->values, nullptr);
   cache.Add(checked);
   return checked;
+}
+
+// An "ELGA\n" section's content (at most kSignatureBufferSize bytes) checked
+// against the digest, both in the zero-filled buffers VerifyBlobSignature
+// takes.
+bool SectionVerifies(const std::string& digest, const std::string& content,
+                     const unsigned char* public_key) {
+  std::vector<unsigned char> key(kKeyBufferSize, 0);
+  std::memcpy(key.data(), public_key, kBlobPublicKeySize);
+  std::vector<unsigned char> signature(kSignatureBufferSize, 0);
+  std::memcpy(signature.data(), content.data(), content.size());
+  return VerifyBlobSignature(
+      reinterpret_cast<const unsigned char*>(digest.data()), kBlobDigestSize,
+      signature.data(), key.data());
 }
 
 }  // namespace
@@ -170,14 +180,7 @@ bool BlobReader::ReadSignatureBlock(BlobCheck required_check,
       }
       digest_matched = true;
     } else {
-      std::vector<unsigned char> key(kKeyBufferSize, 0);
-      std::memcpy(key.data(), public_key_, kBlobPublicKeySize);
-      std::vector<unsigned char> signature(kSignatureBufferSize, 0);
-      std::memcpy(signature.data(), section.content.data(),
-                  section.content.size());
-      if (!VerifyBlobSignature(
-              reinterpret_cast<const unsigned char*>(digest.data()),
-              kBlobDigestSize, signature.data(), key.data())) {
+      if (!SectionVerifies(digest, section.content, public_key_)) {
         verdict_ = BlobVerdict::SignatureInvalid;
         return false;
       }

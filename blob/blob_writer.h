@@ -76,6 +76,17 @@ class BlobWriter {
                std::string* error);
   bool Write(Spool& spool, std::string* blob_out, std::FILE* file_out,
              std::string* error);
+  // The bytes to read, as far as the files' sizes tell.
+  std::uint64_t TotalBytes() const;
+  // Deflates one fork's bytes (from file when not null, else from
+  // source.bytes) onto the spool; *done and the progress advance.
+  bool CompressFork(Spool& spool, const Source& source, std::FILE* file,
+                    std::uint64_t total, std::uint64_t* done,
+                    std::uint64_t* uncompressed, std::string* error);
+  // Computes digest_ over toc and the spool, and makes everything before the
+  // data area: magic, version, signature sections and toc.
+  bool MakeHead(Spool& spool, const std::string& toc, std::string* head,
+                std::string* error);
 
   std::map<std::string, std::map<std::string, Source>> files_;
   const BlobKey* key_ = nullptr;

@@ -29,6 +29,24 @@ bool CollectPayloadName(void* context, const std::string& file_name,
   return true;
 }
 
+// Why a payload name cannot be installed: one that would escape the
+// directory or be cut by the system, or one the index cannot record as it is;
+// null when it can.
+const char* PayloadNameProblem(const std::string& name,
+                               const ExposeMap& expose) {
+  if (!IsSafePayloadName(name)) {
+    return "the name is absolute, has a \"..\" or empty part or a NUL byte";
+  }
+  auto exposed = expose.find(name);
+  IndexEntry trial;
+  trial.id = "X";
+  trial.files[exposed == expose.end() ? name : exposed->second] = name;
+  if (!IndexEntryRoundTrips(trial)) {
+    return "the index cannot record the name as it is";
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 ComponentBlob::ComponentBlob(const BlobStream& stream) : reader_(stream) {}
@@ -36,6 +54,34 @@ ComponentBlob::ComponentBlob(const BlobStream& stream) : reader_(stream) {}
 bool ComponentBlob::ReadText(const std::string& file_name, std::string* text) {
   TextSinkContext sink{text, 0, true};
   return reader_.ExtractFork(TextSink, &sink, file_name, kMainFork);
+}
+
+bool ComponentBlob::ReadValues() {
+  bool all_read = true;
+  if (!ReadText(kIdFile, &id_)) all_read = false;
+  ToUpper(id_);
+  Trim(id_);
+  if (!ReadText(kTitleFile, &title_)) all_read = false;
+  Trim(title_);
+  if (!ReadText(kDescriptionFile, &description_)) all_read = false;
+  Trim(description_);
+  std::string version_text;
+  if (!ReadText(kVersionFile, &version_text)) all_read = false;
+  Trim(version_text);
+  version_ = ReadLeadingInteger(version_text).value;
+  if (reader_.HasFork(kInitializeFile, kMainFork)) {
+    if (!ReadText(kInitializeFile, &initialize_)) all_read = false;
+    Trim(initialize_);
+  }
+  if (reader_.HasFork(kPlatformFile, kMainFork)) {
+    if (!ReadText(kPlatformFile, &platform_)) all_read = false;
+  } else {
+    platform_ = "unknown";
+  }
+  Trim(platform_);
+  ToUpper(platform_);
+
+  return all_read;
 }
 
 bool ComponentBlob::Init(bool skip_checks) {
@@ -62,30 +108,7 @@ bool ComponentBlob::Init(bool skip_checks) {
     return false;
   }
 
-  bool all_read = true;
-  if (!ReadText(kIdFile, &id_)) all_read = false;
-  ToUpper(id_);
-  Trim(id_);
-  if (!ReadText(kTitleFile, &title_)) all_read = false;
-  Trim(title_);
-  if (!ReadText(kDescriptionFile, &description_)) all_read = false;
-  Trim(description_);
-  std::string version_text;
-  if (!ReadText(kVersionFile, &version_text)) all_read = false;
-  Trim(version_text);
-  version_ = ReadLeadingInteger(version_text).value;
-  if (reader_.HasFork(kInitializeFile, kMainFork)) {
-    if (!ReadText(kInitializeFile, &initialize_)) all_read = false;
-    Trim(initialize_);
-  }
-  if (reader_.HasFork(kPlatformFile, kMainFork)) {
-    if (!ReadText(kPlatformFile, &platform_)) all_read = false;
-  } else {
-    platform_ = "unknown";
-  }
-  Trim(platform_);
-  ToUpper(platform_);
-
+  bool all_read = ReadValues();
   PrerequisiteSinkContext sink{&prerequisites_, std::string()};
   bool extracted =
       reader_.ExtractFork(PrerequisiteSink, &sink, kPrereqFile, kMainFork);
@@ -131,22 +154,10 @@ bool ComponentBlob::Install(UniqueFileMaker& maker, FileMap& files,
   const std::vector<std::string> payload_names = PayloadNames();
   ExposeMap expose;
   ReadExposeMap(expose);
-  // Refused before anything is written: names that would escape the
-  // directory or be cut by the system, and names the index cannot record as
-  // they are.
+  // Every name is checked before anything is written.
   for (const std::string& name : payload_names) {
-    if (!IsSafePayloadName(name)) {
-      return fail(name,
-                  "the name is absolute, has a \"..\" or empty part or a "
-                  "NUL byte");
-    }
-    auto exposed = expose.find(name);
-    IndexEntry trial;
-    trial.id = "X";
-    trial.files[exposed == expose.end() ? name : exposed->second] = name;
-    if (!IndexEntryRoundTrips(trial)) {
-      return fail(name, "the index cannot record the name as it is");
-    }
+    const char* problem = PayloadNameProblem(name, expose);
+    if (problem != nullptr) return fail(name, problem);
   }
   if (!FilePath(maker.directory()).MakeDirectory()) {
     if (why) *why = "cannot make the directory '" + maker.directory() + "'";

@@ -56,6 +56,10 @@ class ComponentBlob {
 
  private:
   bool ReadText(const std::string& file_name, std::string* text);
+  // Reads id, title, description, version, initialize and platform, each
+  // normalised; false when any file present could not be read (all are
+  // still tried).
+  bool ReadValues();
   std::vector<std::string> PayloadNames() const;
 
   bool initialised_ = false;
