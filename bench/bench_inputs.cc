@@ -170,7 +170,7 @@ bool MakeBlobs(const std::string& dir, int count, std::size_t bytes,
     std::snprintf(path, sizeof(path), "/small%05d.blob", i);
     FillPiece(i % 3, random, content, bytes);
     BlobWriter writer;
-    writer.set_signing_key(&key);
+    writer.SetSigningKey(&key);
     bool ok = writer.AddBytes("component/id", id, &error) &&
               writer.AddBytes("component/version", "1", &error) &&
               writer.AddBytes("component/title", id, &error) &&

@@ -55,7 +55,7 @@ const BenchBlob& Blob() {
       std::abort();
     }
     BlobWriter writer;
-    writer.set_signing_key(&key);
+    writer.SetSigningKey(&key);
     writer.AddBytes("component/id", "bench", &error);
     for (int i = 0; i < kFiles; ++i) {
       writer.AddBytes("bin/file" + std::to_string(i), PayloadFile(i), &error);
@@ -71,7 +71,7 @@ const BenchBlob& Blob() {
     std::FILE* file = std::fopen(made.path.c_str(), "rb");
     BlobReader reader(StdioBlobStream(file));
     if (!reader.Open(BlobCheck::Signature, false)) std::abort();
-    for (const auto& [name, record] : reader.files()) {
+    for (const auto& [name, record] : reader.GetFiles()) {
       made.forks.push_back(record.forks.at(kMainFork));
     }
     std::fclose(file);

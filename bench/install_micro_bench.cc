@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "blob/blob_internal.h"
 #include "blob/blob_key.h"
 #include "blob/blob_reader.h"
 #include "blob/blob_signature.h"
@@ -67,7 +66,7 @@ struct MemoryBlob {
 std::string SignedBlob(std::size_t payload_bytes) {
   static const BlobKey key = DemoKey();
   BlobWriter writer;
-  writer.set_signing_key(&key);
+  writer.SetSigningKey(&key);
   std::string blob, error;
   std::string payload(payload_bytes, '\0');
   for (std::size_t i = 0; i < payload.size(); ++i) {
@@ -123,7 +122,7 @@ void BM_DigestRemainder(benchmark::State& state) {
   for (auto _ : state) {
     MemoryBlob memory{&bytes};
     BlobReader reader(memory.Stream());
-    benchmark::DoNotOptimize(BlobReaderInternals::DigestRemainder(reader));
+    benchmark::DoNotOptimize(reader.DigestRemainder());
   }
   state.SetBytesProcessed(state.iterations() * state.range(0));
 }

@@ -1,8 +1,6 @@
 #include "blob/blob_key.h"
 
-#include <cryptopp/asn.h>
 #include <cryptopp/nbtheory.h>
-#include <cryptopp/queue.h>
 
 #include <cstdio>
 #include <memory>
@@ -17,7 +15,6 @@ namespace {
 using CryptoPP::Integer;
 
 constexpr char kPrivateKeyMarker[] = "brackenfold-blob-private-key 1";
-constexpr std::size_t kPublicKeySize = 421;
 
 std::string ToHex(const Integer& value) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -79,7 +76,7 @@ bool GenerateBlobKey(CryptoPP::RandomNumberGenerator& rng, BlobKey* key) {
       candidate.g = group.Generator();
       candidate.x = Integer(rng, Integer::One(), candidate.q - 1);
       candidate.y = a_exp_b_mod_c(candidate.g, candidate.x, candidate.p);
-      if (EncodeBlobPublicKey(candidate).size() == kPublicKeySize) {
+      if (EncodeBlobPublicKey(candidate).size() == kBlobPublicKeySize) {
         *key = candidate;
         return true;
       }
@@ -90,44 +87,20 @@ bool GenerateBlobKey(CryptoPP::RandomNumberGenerator& rng, BlobKey* key) {
 }
 
 std::string EncodeBlobPublicKey(const BlobKey& key) {
-  CryptoPP::ByteQueue queue;
-  CryptoPP::DERSequenceEncoder sequence(queue);
-  key.p.DEREncode(sequence);
-  key.q.DEREncode(sequence);
-  key.g.DEREncode(sequence);
-  key.y.DEREncode(sequence);
-  sequence.MessageEnd();
-  std::string der(static_cast<std::size_t>(queue.MaxRetrievable()), '\0');
-  queue.Get(reinterpret_cast<unsigned char*>(&der[0]), der.size());
+  std::string der = EncodeBlobKeyValues({key.p, key.q, key.g, key.y});
   // 4 header bytes, then 3 + 129, 2 + 21, 3 + 128 and 3 + 128.
-  if (der.size() != kPublicKeySize || key.q.ByteCount() != 21) return "";
+  if (der.size() != kBlobPublicKeySize || key.q.ByteCount() != 21) return "";
   return der;
 }
 
 bool DecodeBlobPublicKey(const std::string& der, BlobKey* key,
                          std::string* error) {
-  if (der.size() != kPublicKeySize) {
-    *error = "a public key is 421 bytes of DER, this one has " +
-             std::to_string(der.size());
-    return false;
-  }
   BlobKeyValues values;
   if (!DecodeBlobKeyValues(reinterpret_cast<const unsigned char*>(der.data()),
-                           der.size(), &values)) {
-    *error = "not a DER SEQUENCE of four INTEGERs";
+                           der.size(), &values, error)) {
     return false;
   }
-  BlobKey decoded;
-  decoded.p = values.p;
-  decoded.q = values.q;
-  decoded.g = values.g;
-  decoded.y = values.y;
-  if (EncodeBlobPublicKey(decoded) != der) {
-    *error = "not in the 421-byte form (p, q, g, y)";
-    return false;
-  }
-  if (!CheckGroup(decoded, error)) return false;
-  *key = decoded;
+  *key = BlobKey{values.p, values.q, values.g, values.y, CryptoPP::Integer()};
   return true;
 }
 

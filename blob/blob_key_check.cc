@@ -6,8 +6,10 @@
 
 namespace brackenfold {
 
-bool DecodeBlobKeyValues(const unsigned char* der, std::size_t size,
-                         BlobKeyValues* key) {
+namespace {
+
+bool DecodeSequence(const unsigned char* der, std::size_t size,
+                    BlobKeyValues* key) {
   try {
     CryptoPP::ByteQueue queue;
     queue.Put(der, size);
@@ -21,6 +23,48 @@ bool DecodeBlobKeyValues(const unsigned char* der, std::size_t size,
   } catch (const CryptoPP::Exception&) {
     return false;
   }
+}
+
+bool Refuse(std::string* error, const std::string& why) {
+  if (error != nullptr) *error = why;
+  return false;
+}
+
+}  // namespace
+
+bool DecodeBlobKeyValues(const unsigned char* der, std::size_t size,
+                         BlobKeyValues* key, std::string* error) {
+  if (size != kBlobPublicKeySize) {
+    return Refuse(error, "a public key is 421 bytes of DER, this one has " +
+                             std::to_string(size));
+  }
+  BlobKeyValues decoded;
+  if (!DecodeSequence(der, size, &decoded)) {
+    return Refuse(error, "not a DER SEQUENCE of four INTEGERs");
+  }
+  // Re-encoding gives back the same bytes only for the 421-byte form.
+  if (EncodeBlobKeyValues(decoded) !=
+      std::string(reinterpret_cast<const char*>(der), size)) {
+    return Refuse(error, "not in the 421-byte form (p, q, g, y)");
+  }
+  if (const char* problem = BlobKeyProblem(decoded)) {
+    return Refuse(error, problem);
+  }
+  *key = decoded;
+  return true;
+}
+
+std::string EncodeBlobKeyValues(const BlobKeyValues& key) {
+  CryptoPP::ByteQueue queue;
+  CryptoPP::DERSequenceEncoder sequence(queue);
+  key.p.DEREncode(sequence);
+  key.q.DEREncode(sequence);
+  key.g.DEREncode(sequence);
+  key.y.DEREncode(sequence);
+  sequence.MessageEnd();
+  std::string der(static_cast<std::size_t>(queue.MaxRetrievable()), '\0');
+  queue.Get(reinterpret_cast<unsigned char*>(&der[0]), der.size());
+  return der;
 }
 
 const char* BlobKeyProblem(const BlobKeyValues& key) {

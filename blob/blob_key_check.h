@@ -13,6 +13,9 @@
 #include <cryptopp/integer.h>
 
 #include <cstddef>
+#include <string>
+
+#include "blob/blob_public_key.h"
 
 namespace brackenfold {
 
@@ -20,10 +23,15 @@ struct BlobKeyValues {
   CryptoPP::Integer p, q, g, y;
 };
 
-// Reads a DER SEQUENCE of four INTEGERs p, q, g, y from the start of der;
-// bytes after the sequence are ignored. False when it does not decode.
+// The one reading of a public key: size must be kBlobPublicKeySize, the
+// bytes the DER SEQUENCE of four INTEGERs p, q, g, y in exactly the 421-byte
+// form, and the key sound (BlobKeyProblem). False with *error (optional)
+// saying why otherwise.
 bool DecodeBlobKeyValues(const unsigned char* der, std::size_t size,
-                         BlobKeyValues* key);
+                         BlobKeyValues* key, std::string* error);
+
+// DER SEQUENCE { p, q, g, y }, whatever its length.
+std::string EncodeBlobKeyValues(const BlobKeyValues& key);
 
 // Null when the key is sound, else a short text naming the first check that
 // failed. Primality is Crypto++'s IsPrime (trial division, a strong probable

@@ -1,6 +1,7 @@
 #include "blob/blob_reader.h"
 
 #include "blob/blob_internal.h"
+#include "blob/leading_integer.h"
 
 namespace brackenfold {
 
@@ -28,9 +29,11 @@ std::uint32_t StdioTell(void* handle) {
       std::ftell(static_cast<std::FILE*>(handle)));
 }
 
-bool IsAtolSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' ||
-         c == '\r';
+// The version line as atol reads it; a value beyond the 32-bit range is
+// never 1, even when it would wrap to it.
+bool IsBlobVersionOne(const std::string& line) {
+  LeadingInteger version = ReadLeadingInteger(line);
+  return version.in_range && version.value == 1;
 }
 
 std::string WithoutLineEnd(std::string line) {
@@ -59,26 +62,9 @@ bool ParseBlobNumber(const std::string& line, std::uint32_t* value) {
   return true;
 }
 
-long ParseBlobVersion(const std::string& line) {
-  std::size_t i = 0;
-  while (i < line.size() && IsAtolSpace(line[i])) ++i;
-  bool negative = false;
-  if (i < line.size() && (line[i] == '+' || line[i] == '-')) {
-    negative = line[i] == '-';
-    ++i;
-  }
-  std::int64_t result = 0;
-  for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
-    result = result * 10 + (line[i] - '0');
-    if (result > INT32_MAX) result = static_cast<std::int64_t>(INT32_MAX) + 1;
-  }
-  return static_cast<long>(negative ? -result : result);
-}
-
-bool BlobReaderInternals::ReadLine(BlobReader& reader, std::size_t limit,
-                                   std::string* line) {
+bool BlobReader::ReadLine(std::size_t limit, std::string* line) {
   line->clear();
-  const BlobStream& s = reader.stream_;
+  const BlobStream& s = stream_;
   for (;;) {
     char c;
     if (s.read(s.handle, &c, 1) == 0) return false;
@@ -88,76 +74,60 @@ bool BlobReaderInternals::ReadLine(BlobReader& reader, std::size_t limit,
   }
 }
 
-bool BlobReaderInternals::ReadNumber(BlobReader& reader, std::uint32_t* value) {
+bool BlobReader::ReadNumber(std::uint32_t* value) {
   std::string line;
-  return ReadLine(reader, kNumberLineLimit, &line) &&
-         ParseBlobNumber(line, value);
+  return ReadLine(kNumberLineLimit, &line) && ParseBlobNumber(line, value);
 }
 
-bool BlobReaderInternals::ReadFileEntry(BlobReader& reader) {
+bool BlobReader::ReadFileEntry() {
   FileRecord file;
   std::string line;
   std::uint32_t fork_count = 0;
-  if (!ReadLine(reader, kMaxBlobTextLine, &line)) return false;
+  if (!ReadLine(kMaxBlobTextLine, &line)) return false;
   file.name = WithoutLineEnd(line);
-  if (!ReadNumber(reader, &fork_count) || fork_count > kMaxForksPerFile) {
+  if (!ReadNumber(&fork_count) || fork_count > kMaxForksPerFile) {
     return false;
   }
   for (std::uint32_t i = 0; i < fork_count; ++i) {
     ForkRecord fork;
-    if (!ReadLine(reader, kMaxBlobTextLine, &line)) return false;
+    if (!ReadLine(kMaxBlobTextLine, &line)) return false;
     fork.name = WithoutLineEnd(line);
-    if (!ReadNumber(reader, &fork.offset) ||
-        !ReadNumber(reader, &fork.compressed_size) ||
-        !ReadNumber(reader, &fork.uncompressed_size)) {
+    if (!ReadNumber(&fork.offset) || !ReadNumber(&fork.compressed_size) ||
+        !ReadNumber(&fork.uncompressed_size)) {
       return false;
     }
     std::string key = fork.name;
     file.forks.emplace(std::move(key), std::move(fork));  // first one wins
   }
-  if (reader.files_.size() >= kMaxBlobFiles) return false;
+  if (files_.size() >= kMaxBlobFiles) return false;
   std::string key = file.name;
-  reader.files_.emplace(std::move(key), std::move(file));
+  files_.emplace(std::move(key), std::move(file));
   return true;
 }
 
-bool BlobReaderInternals::Open(BlobReader& reader, BlobCheck required_check,
-                               bool skip_checks,
-                               const unsigned char* public_key,
-                               BlobVerdict* verdict) {
-  BlobVerdict unused;
-  if (verdict == nullptr) verdict = &unused;
-  *verdict = BlobVerdict::kMalformed;
-  const BlobStream& s = reader.stream_;
-  s.seek(s.handle, 0);
-  std::string line;
-  if (!ReadLine(reader, 14, &line) || line != "VantoriumBlob\n") return false;
-  if (!ReadLine(reader, 256, &line) || ParseBlobVersion(line) != 1) {
-    return false;
-  }
-  if (!ReadSignatureBlock(reader, required_check, skip_checks, public_key,
-                          verdict)) {
-    return false;
-  }
-  *verdict = BlobVerdict::kMalformed;
-  if (!ReadLine(reader, 5, &line) || line != "TOC \n") return false;
-  for (;;) {
-    if (!ReadLine(reader, 5, &line)) return false;
-    if (line == "DATA\n") {
-      reader.data_start_ = s.tell(s.handle);
-      reader.loaded_ = true;
-      *verdict = BlobVerdict::kOk;
-      return true;
-    }
-    if (line != "FILE\n" || !ReadFileEntry(reader)) return false;
-  }
-}
-
-BlobReader::BlobReader(const BlobStream& stream) : stream_(stream) {}
+BlobReader::BlobReader(const BlobStream& stream,
+                       const unsigned char* public_key)
+    : stream_(stream), public_key_(public_key) {}
 
 bool BlobReader::Open(BlobCheck required_check, bool skip_checks) {
-  return BlobReaderInternals::Open(*this, required_check, skip_checks,
-                                   BlobPublicKey, nullptr);
+  verdict_ = BlobVerdict::Malformed;
+  stream_.seek(stream_.handle, 0);
+  std::string line;
+  if (!ReadLine(14, &line) || line != "VantoriumBlob\n") return false;
+  if (!ReadLine(256, &line) || !IsBlobVersionOne(line)) return false;
+  if (!ReadSignatureBlock(required_check, skip_checks)) return false;
+  verdict_ = BlobVerdict::Malformed;
+  if (!ReadLine(5, &line) || line != "TOC \n") return false;
+  for (;;) {
+    if (!ReadLine(5, &line)) return false;
+    if (line == "DATA\n") {
+      data_start_ = stream_.tell(stream_.handle);
+      loaded_ = true;
+      verdict_ = BlobVerdict::Ok;
+      return true;
+    }
+    if (line != "FILE\n" || !ReadFileEntry()) return false;
+  }
 }
 
 bool BlobReader::HasFork(const std::string& file_name,

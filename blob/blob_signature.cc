@@ -12,6 +12,7 @@
 
 #include "blob/blob_internal.h"
 #include "blob/blob_key_check.h"
+#include "blob/blob_reader.h"
 
 namespace brackenfold {
 
@@ -37,10 +38,6 @@ bool ReadContent(const BlobStream& s, std::uint32_t count,
   }
   return true;
 }
-
-}  // namespace
-
-namespace {
 
 // A key buffer with its decoded values and the verdict of BlobKeyProblem.
 struct CheckedKey {
@@ -81,10 +78,25 @@ std::shared_ptr<const CheckedKey> CheckKey(const unsigned char* key) {
   if (found) return found;
   auto checked = std::make_shared<CheckedKey>();
   checked->buffer.assign(key, key + kKeyBufferSize);
-  checked->sound = DecodeBlobKeyValues(key, kKeyBufferSize, &checked->values) &&
-                   BlobKeyProblem(checked->values) == nullptr;
+  // The key is the buffer's first kBlobPublicKeySize bytes.
+  checked->sound =
+      DecodeBlobKeyValues(key, kBlobPublicKeySize, &checked->values, nullptr);
   cache.Add(checked);
   return checked;
+}
+
+// An "ELGA\n" section's content (at most kSignatureBufferSize bytes) checked
+// against the digest, both in the zero-filled buffers VerifyBlobSignature
+// takes.
+bool SectionVerifies(const std::string& digest, const std::string& content,
+                     const unsigned char* public_key) {
+  std::vector<unsigned char> key(kKeyBufferSize, 0);
+  std::memcpy(key.data(), public_key, kBlobPublicKeySize);
+  std::vector<unsigned char> signature(kSignatureBufferSize, 0);
+  std::memcpy(signature.data(), content.data(), content.size());
+  return VerifyBlobSignature(
+      reinterpret_cast<const unsigned char*>(digest.data()), kBlobDigestSize,
+      signature.data(), key.data());
 }
 
 }  // namespace
@@ -111,8 +123,8 @@ bool VerifyBlobSignature(const unsigned char* digest, std::size_t digest_length,
   }
 }
 
-std::string BlobReaderInternals::DigestRemainder(BlobReader& reader) {
-  const BlobStream& s = reader.stream_;
+std::string BlobReader::DigestRemainder() {
+  const BlobStream& s = stream_;
   CryptoPP::SHA1 sha;
   unsigned char buffer[1024];
   for (;;) {
@@ -125,23 +137,19 @@ std::string BlobReaderInternals::DigestRemainder(BlobReader& reader) {
   return std::string(reinterpret_cast<const char*>(digest), sizeof(digest));
 }
 
-bool BlobReaderInternals::ReadSignatureBlock(BlobReader& reader,
-                                             BlobCheck required_check,
-                                             bool skip_checks,
-                                             const unsigned char* public_key,
-                                             BlobVerdict* verdict) {
-  const BlobStream& s = reader.stream_;
-  *verdict = BlobVerdict::kMalformed;
+bool BlobReader::ReadSignatureBlock(BlobCheck required_check,
+                                    bool skip_checks) {
+  const BlobStream& s = stream_;
+  verdict_ = BlobVerdict::Malformed;
   std::uint32_t count = 0;
-  if (!ReadNumber(reader, &count) || count > kMaxSignatureSections) {
+  if (!ReadNumber(&count) || count > kMaxSignatureSections) {
     return false;
   }
   std::vector<Section> sections;
   for (std::uint32_t i = 0; i < count; ++i) {
     Section section;
     std::uint32_t length = 0;
-    if (!ReadLine(reader, kMaxBlobTextLine, &section.name) ||
-        !ReadNumber(reader, &length)) {
+    if (!ReadLine(kMaxBlobTextLine, &section.name) || !ReadNumber(&length)) {
       return false;
     }
     // An empty content, like a missing one, fails the section.
@@ -152,7 +160,7 @@ bool BlobReaderInternals::ReadSignatureBlock(BlobReader& reader,
     if (!ReadContent(s, length, &section.content)) return false;
     sections.push_back(std::move(section));
   }
-  *verdict = BlobVerdict::kOk;
+  verdict_ = BlobVerdict::Ok;
   if (skip_checks) return true;
 
   std::uint32_t position = s.tell(s.handle);
@@ -164,23 +172,16 @@ bool BlobReaderInternals::ReadSignatureBlock(BlobReader& reader,
     bool is_digest = section.name == "SHA \n";
     bool is_signature = section.name == "ELGA\n";
     if (!is_digest && !is_signature) continue;
-    if (digest.empty()) digest = DigestRemainder(reader);
+    if (digest.empty()) digest = DigestRemainder();
     if (is_digest) {
       if (section.content != digest) {
-        *verdict = BlobVerdict::kDigestMismatch;
+        verdict_ = BlobVerdict::DigestMismatch;
         return false;
       }
       digest_matched = true;
     } else {
-      std::vector<unsigned char> key(kKeyBufferSize, 0);
-      std::memcpy(key.data(), public_key, kBlobPublicKeySize);
-      std::vector<unsigned char> signature(kSignatureBufferSize, 0);
-      std::memcpy(signature.data(), section.content.data(),
-                  section.content.size());
-      if (!VerifyBlobSignature(
-              reinterpret_cast<const unsigned char*>(digest.data()),
-              kBlobDigestSize, signature.data(), key.data())) {
-        *verdict = BlobVerdict::kSignatureInvalid;
+      if (!SectionVerifies(digest, section.content, public_key_)) {
+        verdict_ = BlobVerdict::SignatureInvalid;
         return false;
       }
       signature_valid = true;
@@ -188,11 +189,11 @@ bool BlobReaderInternals::ReadSignatureBlock(BlobReader& reader,
   }
   s.seek(s.handle, position);
   if (required_check == BlobCheck::Digest && !digest_matched) {
-    *verdict = BlobVerdict::kDigestMissing;
+    verdict_ = BlobVerdict::DigestMissing;
     return false;
   }
   if (required_check == BlobCheck::Signature && !signature_valid) {
-    *verdict = BlobVerdict::kSignatureMissing;
+    verdict_ = BlobVerdict::SignatureMissing;
     return false;
   }
   return true;
@@ -200,28 +201,20 @@ bool BlobReaderInternals::ReadSignatureBlock(BlobReader& reader,
 
 const char* BlobVerdictText(BlobVerdict verdict) {
   switch (verdict) {
-    case BlobVerdict::kOk:
+    case BlobVerdict::Ok:
       return "ok";
-    case BlobVerdict::kMalformed:
+    case BlobVerdict::Malformed:
       return "format: the blob is malformed";
-    case BlobVerdict::kDigestMismatch:
+    case BlobVerdict::DigestMismatch:
       return "digest: the SHA-1 digest does not match the blob's contents";
-    case BlobVerdict::kSignatureInvalid:
+    case BlobVerdict::SignatureInvalid:
       return "signature: the signature does not verify with the public key";
-    case BlobVerdict::kDigestMissing:
+    case BlobVerdict::DigestMissing:
       return "digest: the blob has no digest section";
-    case BlobVerdict::kSignatureMissing:
+    case BlobVerdict::SignatureMissing:
       return "signature: the blob has no signature section";
   }
   return "unknown";
-}
-
-BlobVerdict CheckBlob(BlobReader& reader, BlobCheck required_check,
-                      const unsigned char* public_key) {
-  BlobVerdict verdict = BlobVerdict::kMalformed;
-  BlobReaderInternals::Open(reader, required_check, false, public_key,
-                            &verdict);
-  return verdict;
 }
 
 }  // namespace brackenfold

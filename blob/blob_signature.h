@@ -1,20 +1,13 @@
-// The signature check of a component blob: the built-in public key, the
-// ElGamal verification of a SHA-1 digest, and CheckBlob, which opens a blob
-// against any public key and says which check failed. The reader's Open uses
-// the built-in key. Nothing here throws or prints.
+// The ElGamal verification of a blob's SHA-1 digest, which the reader's Open
+// applies to each "ELGA\n" section. Nothing here throws or prints.
 #ifndef BRACKENFOLD_BLOB_BLOB_SIGNATURE_H_
 #define BRACKENFOLD_BLOB_BLOB_SIGNATURE_H_
 
 #include <cstddef>
 
-#include "blob/blob_reader.h"
+#include "blob/blob_public_key.h"
 
 namespace brackenfold {
-
-// The DER form of SEQUENCE { INTEGER p, q, g, y } built into the program
-// (generated at build time from the key chosen when configuring).
-inline constexpr std::size_t kBlobPublicKeySize = 421;
-extern const unsigned char BlobPublicKey[kBlobPublicKeySize];
 
 inline constexpr std::size_t kBlobDigestSize = 20;
 inline constexpr std::size_t kSignatureBufferSize = 512;
@@ -22,28 +15,13 @@ inline constexpr std::size_t kKeyBufferSize = 847;
 
 // True when the signature verifies: key is kKeyBufferSize bytes starting with
 // the DER key, signature is kSignatureBufferSize bytes holding r then s, each
-// as many big-endian bytes as q has. A key that does not decode or is not
-// sound (BlobKeyProblem) verifies nothing. The verdict on a key is kept for
-// the process, so only its first use pays for the primality tests.
+// as many big-endian bytes as q has. A key that DecodeBlobKeyValues refuses
+// (not in the 421-byte form, or not sound) verifies nothing. The verdict on a
+// key is kept for the process, so only its first use pays for the primality
+// tests.
 bool VerifyBlobSignature(const unsigned char* digest, std::size_t digest_length,
                          const unsigned char* signature,
                          const unsigned char* key);
-
-// Why a blob was refused, or kOk.
-enum class BlobVerdict {
-  kOk,
-  kMalformed,         // a line, number, section or table entry is bad
-  kDigestMismatch,    // a "SHA \n" section is not the digest of the rest
-  kSignatureInvalid,  // an "ELGA\n" section does not verify
-  kDigestMissing,     // the required "SHA \n" section is absent
-  kSignatureMissing,  // the required "ELGA\n" section is absent
-};
-const char* BlobVerdictText(BlobVerdict verdict);
-
-// Opens reader as Open(required_check, false) does, but against public_key
-// (kBlobPublicKeySize bytes of DER), and tells why it failed.
-BlobVerdict CheckBlob(BlobReader& reader, BlobCheck required_check,
-                      const unsigned char* public_key);
 
 }  // namespace brackenfold
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "store/unique_file.h"
+#include "platform/unique_file.h"
 
 namespace brackenfold {
 
@@ -105,23 +105,11 @@ bool BlobWriter::AddBytes(const std::string& name, std::string bytes,
 bool BlobWriter::Write(Spool& spool, std::string* blob_out, std::FILE* file_out,
                        std::string* error) {
   digest_.clear();
-  std::uint64_t total = 0;
-  for (const auto& [name, forks] : files_) {
-    for (const auto& [fork, source] : forks) {
-      if (source.path.empty()) {
-        total += source.bytes.size();
-      } else {
-        std::error_code ec;
-        auto size = std::filesystem::file_size(source.path, ec);
-        if (!ec) total += size;
-      }
-    }
-  }
+  const std::uint64_t total = TotalBytes();
 
   // The data area, fork by fork, and the table of contents beside it.
   std::string toc = "TOC \n";
   std::uint64_t done = 0;
-  std::vector<unsigned char> in(kPiece), out(kPiece);
   for (const auto& [name, forks] : files_) {
     toc += "FILE\n" + name + "\n" + std::to_string(forks.size()) + "\n";
     for (const auto& [fork, source] : forks) {
@@ -134,52 +122,11 @@ bool BlobWriter::Write(Spool& spool, std::string* blob_out, std::FILE* file_out,
         }
       }
       std::uint64_t offset = spool.size();
-      std::size_t memory_position = 0;
-      z_stream z = {};
-      if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK) {
-        *error = "zlib cannot start compressing";
+      std::uint64_t uncompressed = 0;
+      if (!CompressFork(spool, source, file.get(), total, &done, &uncompressed,
+                        error)) {
         return false;
       }
-      std::unique_ptr<z_stream, int (*)(z_stream*)> ender(&z, &deflateEnd);
-      int flush = Z_NO_FLUSH;
-      std::uint64_t uncompressed = 0;
-      do {
-        std::size_t got;
-        if (file) {
-          got = std::fread(in.data(), 1, in.size(), file.get());
-          if (got < in.size()) {
-            if (std::ferror(file.get())) {
-              *error = "error reading " + source.path;
-              return false;
-            }
-            flush = Z_FINISH;
-          }
-        } else {
-          got = source.bytes.copy(reinterpret_cast<char*>(in.data()), in.size(),
-                                  memory_position);
-          memory_position += got;
-          if (memory_position == source.bytes.size()) flush = Z_FINISH;
-        }
-        uncompressed += got;
-        z.next_in = in.data();
-        z.avail_in = static_cast<uInt>(got);
-        int result;
-        do {
-          z.next_out = out.data();
-          z.avail_out = static_cast<uInt>(out.size());
-          result = deflate(&z, flush);
-          if (result == Z_STREAM_ERROR) {
-            *error = "zlib failed while compressing";
-            return false;
-          }
-          if (!spool.Append(out.data(), out.size() - z.avail_out)) {
-            *error = "cannot write the temporary data file";
-            return false;
-          }
-        } while (z.avail_out == 0);
-        done += got;
-        if (progress_) progress_(done, total);
-      } while (flush != Z_FINISH);
       std::uint64_t compressed = spool.size() - offset;
       if (uncompressed > kMaxNumber || compressed > kMaxNumber ||
           offset > kMaxNumber) {
@@ -194,6 +141,102 @@ bool BlobWriter::Write(Spool& spool, std::string* blob_out, std::FILE* file_out,
   }
   toc += "DATA\n";
 
+  std::string head;
+  if (!MakeHead(spool, toc, &head, error)) return false;
+  std::vector<unsigned char> in(kPiece);
+  std::size_t got;
+  auto emit = [&](const void* bytes, std::size_t count) {
+    if (blob_out != nullptr) {
+      blob_out->append(static_cast<const char*>(bytes), count);
+      return true;
+    }
+    return std::fwrite(bytes, 1, count, file_out) == count;
+  };
+  if (!emit(head.data(), head.size()) || !spool.Rewind()) {
+    *error = "cannot write the blob";
+    return false;
+  }
+  while ((got = spool.Read(in.data(), in.size())) > 0) {
+    if (!emit(in.data(), got)) {
+      *error = "cannot write the blob";
+      return false;
+    }
+  }
+  return true;
+}
+
+std::uint64_t BlobWriter::TotalBytes() const {
+  std::uint64_t total = 0;
+  for (const auto& [name, forks] : files_) {
+    for (const auto& [fork, source] : forks) {
+      if (source.path.empty()) {
+        total += source.bytes.size();
+      } else {
+        std::error_code ec;
+        auto size = std::filesystem::file_size(source.path, ec);
+        if (!ec) total += size;
+      }
+    }
+  }
+  return total;
+}
+
+bool BlobWriter::CompressFork(Spool& spool, const Source& source,
+                              std::FILE* file, std::uint64_t total,
+                              std::uint64_t* done, std::uint64_t* uncompressed,
+                              std::string* error) {
+  std::vector<unsigned char> in(kPiece), out(kPiece);
+  std::size_t memory_position = 0;
+  z_stream z = {};
+  if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK) {
+    *error = "zlib cannot start compressing";
+    return false;
+  }
+  std::unique_ptr<z_stream, int (*)(z_stream*)> ender(&z, &deflateEnd);
+  int flush = Z_NO_FLUSH;
+  do {
+    std::size_t got;
+    if (file != nullptr) {
+      got = std::fread(in.data(), 1, in.size(), file);
+      if (got < in.size()) {
+        if (std::ferror(file)) {
+          *error = "error reading " + source.path;
+          return false;
+        }
+        flush = Z_FINISH;
+      }
+    } else {
+      got = source.bytes.copy(reinterpret_cast<char*>(in.data()), in.size(),
+                              memory_position);
+      memory_position += got;
+      if (memory_position == source.bytes.size()) flush = Z_FINISH;
+    }
+    *uncompressed += got;
+    z.next_in = in.data();
+    z.avail_in = static_cast<uInt>(got);
+    int result;
+    do {
+      z.next_out = out.data();
+      z.avail_out = static_cast<uInt>(out.size());
+      result = deflate(&z, flush);
+      if (result == Z_STREAM_ERROR) {
+        *error = "zlib failed while compressing";
+        return false;
+      }
+      if (!spool.Append(out.data(), out.size() - z.avail_out)) {
+        *error = "cannot write the temporary data file";
+        return false;
+      }
+    } while (z.avail_out == 0);
+    *done += got;
+    if (progress_) progress_(*done, total);
+  } while (flush != Z_FINISH);
+  return true;
+}
+
+bool BlobWriter::MakeHead(Spool& spool, const std::string& toc,
+                          std::string* head_out, std::string* error) {
+  std::vector<unsigned char> in(kPiece);
   // The digest covers the table and the data area.
   CryptoPP::SHA1 sha;
   sha.Update(reinterpret_cast<const unsigned char*>(toc.data()), toc.size());
@@ -223,24 +266,8 @@ bool BlobWriter::Write(Spool& spool, std::string* blob_out, std::FILE* file_out,
     head += "ELGA\n" + std::to_string(signature.size()) + "\n" + signature;
   }
   head += toc;
+  *head_out = std::move(head);
 
-  auto emit = [&](const void* bytes, std::size_t count) {
-    if (blob_out != nullptr) {
-      blob_out->append(static_cast<const char*>(bytes), count);
-      return true;
-    }
-    return std::fwrite(bytes, 1, count, file_out) == count;
-  };
-  if (!emit(head.data(), head.size()) || !spool.Rewind()) {
-    *error = "cannot write the blob";
-    return false;
-  }
-  while ((got = spool.Read(in.data(), in.size())) > 0) {
-    if (!emit(in.data(), got)) {
-      *error = "cannot write the blob";
-      return false;
-    }
-  }
   return true;
 }
 

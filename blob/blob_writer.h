@@ -54,16 +54,16 @@ class BlobWriter {
   bool AddBytes(const std::string& name, std::string bytes, std::string* error);
 
   // The key to sign with (kept by the caller); null writes no "ELGA\n".
-  void set_signing_key(const BlobKey* key) { key_ = key; }
+  void SetSigningKey(const BlobKey* key) { key_ = key; }
   // Whether to write the "SHA \n" section (default true).
-  void set_digest_section(bool on) { digest_section_ = on; }
-  void set_progress(Progress progress) { progress_ = std::move(progress); }
+  void SetDigestSection(bool on) { digest_section_ = on; }
+  void SetProgress(Progress progress) { progress_ = std::move(progress); }
 
   bool WriteToFile(const std::string& path, std::string* error);
   bool WriteToString(std::string* blob, std::string* error);
 
   // The 20-byte digest and the signature of the last write (empty when none).
-  const std::string& digest() const { return digest_; }
+  const std::string& GetDigest() const { return digest_; }
 
  private:
   struct Source {
@@ -76,6 +76,17 @@ class BlobWriter {
                std::string* error);
   bool Write(Spool& spool, std::string* blob_out, std::FILE* file_out,
              std::string* error);
+  // The bytes to read, as far as the files' sizes tell.
+  std::uint64_t TotalBytes() const;
+  // Deflates one fork's bytes (from file when not null, else from
+  // source.bytes) onto the spool; *done and the progress advance.
+  bool CompressFork(Spool& spool, const Source& source, std::FILE* file,
+                    std::uint64_t total, std::uint64_t* done,
+                    std::uint64_t* uncompressed, std::string* error);
+  // Computes digest_ over toc and the spool, and makes everything before the
+  // data area: magic, version, signature sections and toc.
+  bool MakeHead(Spool& spool, const std::string& toc, std::string* head,
+                std::string* error);
 
   std::map<std::string, std::map<std::string, Source>> files_;
   const BlobKey* key_ = nullptr;

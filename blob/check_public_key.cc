@@ -2,6 +2,7 @@
 // key in the 421-byte form, 1 with a message otherwise. The build runs it on
 // the key it embeds, so an installer is never built around a weak key.
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "blob/blob_key_check.h"
@@ -21,16 +22,11 @@ int main(int argc, char** argv) {
   std::fclose(file);
   der.resize(size);
   brackenfold::BlobKeyValues key;
-  const char* problem = nullptr;
-  if (size != 421 || der[0] != 0x30 ||
-      !brackenfold::DecodeBlobKeyValues(der.data(), der.size(), &key)) {
-    problem = "not a 421-byte DER SEQUENCE of four INTEGERs";
-  } else {
-    problem = brackenfold::BlobKeyProblem(key);
-  }
-  if (problem != nullptr) {
+  std::string problem;
+  if (!brackenfold::DecodeBlobKeyValues(der.data(), der.size(), &key,
+                                        &problem)) {
     std::fprintf(stderr, "%s: not a sound blob public key: %s\n", argv[1],
-                 problem);
+                 problem.c_str());
     return 1;
   }
   return 0;

@@ -1,18 +1,11 @@
 # cmake -DKEY=<der file> -DOUT=<source file> -P embed_public_key.cmake
-# Writes the definition of BlobPublicKey from a 421-byte DER public key.
-file(SIZE "${KEY}" size)
-if(NOT size EQUAL 421)
-  message(FATAL_ERROR "${KEY}: a blob public key is 421 bytes of DER, this file has ${size}")
-endif()
+# Writes the definition of BlobPublicKey from a DER public key that the
+# build has just checked (check_public_key), so its size is right.
 file(READ "${KEY}" hex HEX)
-string(SUBSTRING "${hex}" 0 8 header)
-if(NOT header STREQUAL "308201a1")
-  message(FATAL_ERROR "${KEY}: not a DER SEQUENCE of 417 bytes (header ${header})")
-endif()
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 string(REGEX REPLACE "((0x..,){12})" "\\1\n    " bytes "${bytes}")
 set(text "// Generated from ${KEY}; do not edit.\n")
-string(APPEND text "#include \"blob/blob_signature.h\"\n\n")
+string(APPEND text "#include \"blob/blob_public_key.h\"\n\n")
 string(APPEND text "namespace brackenfold {\n\n")
 string(APPEND text "const unsigned char BlobPublicKey[kBlobPublicKeySize] = {\n    ${bytes}\n};\n\n")
 string(APPEND text "}  // namespace brackenfold\n")

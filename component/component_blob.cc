@@ -6,158 +6,45 @@
 
 #include "blob/blob_signature.h"
 #include "blob/fork_sink.h"
+#include "blob/leading_integer.h"
 #include "platform/env.h"
 #include "store/index_file.h"
 #include "store/text.h"
-#include "store/unique_file.h"
+#include "platform/unique_file.h"
 
 namespace brackenfold {
 namespace {
 
-constexpr const char kDescriptorPrefix[] = "component/";
-constexpr std::size_t kDescriptorPrefixLength = sizeof(kDescriptorPrefix) - 1;
 constexpr std::size_t kPayloadWriteBuffer = 64 * 1024;
 
-constexpr const char kVersionFile[] = "component/version";
-constexpr const char kIdFile[] = "component/id";
-constexpr const char kTitleFile[] = "component/title";
-constexpr const char kDescriptionFile[] = "component/description";
-constexpr const char kPrereqFile[] = "component/prereq";
-constexpr const char kInitializeFile[] = "component/initialize";
-constexpr const char kPlatformFile[] = "component/platform";
-constexpr const char kExposeFile[] = "component/expose";
-
-// Fields between commas, and after the last one, each trimmed.
-std::vector<std::string> SplitFields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t comma = line.find(',', start);
-    if (comma == std::string::npos) {
-      fields.push_back(Trimmed(line.substr(start)));
-      return fields;
-    }
-    fields.push_back(Trimmed(line.substr(start, comma - start)));
-    start = comma + 1;
-  }
-}
-
-bool ParsePrerequisiteLine(const std::string& line,
-                           std::vector<Prerequisite>* target) {
-  std::vector<std::string> fields = SplitFields(line);
-  if (fields.size() != 3) return false;
-  Prerequisite prerequisite;
-  prerequisite.required = VersionValue(fields[0]) != 0;
-  prerequisite.id = fields[1];
-  ToUpper(prerequisite.id);
-  prerequisite.version = VersionValue(fields[2]);
-  target->push_back(std::move(prerequisite));
-  return true;
-}
-
-bool IsExposeName(const std::string& field) {
-  if (field.empty()) return false;
-  for (char c : field) {
-    bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                   (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.' ||
-                   c == '/';
-    if (!allowed) return false;
-  }
-  return true;
-}
 
 bool CollectPayloadName(void* context, const std::string& file_name,
                         const char* fork_name, std::uint32_t, std::uint32_t) {
-  if (fork_name == nullptr &&
-      file_name.compare(0, kDescriptorPrefixLength, kDescriptorPrefix) != 0) {
+  if (fork_name == nullptr && !IsDescriptorName(file_name)) {
     static_cast<std::vector<std::string>*>(context)->push_back(file_name);
   }
   return true;
 }
 
+// Why a payload name cannot be installed: one that would escape the
+// directory or be cut by the system, or one the index cannot record as it is;
+// null when it can.
+const char* PayloadNameProblem(const std::string& name,
+                               const ExposeMap& expose) {
+  if (!IsSafePayloadName(name)) {
+    return "the name is absolute, has a \"..\" or empty part or a NUL byte";
+  }
+  auto exposed = expose.find(name);
+  IndexEntry trial;
+  trial.id = "X";
+  trial.files[exposed == expose.end() ? name : exposed->second] = name;
+  if (!IndexEntryRoundTrips(trial)) {
+    return "the index cannot record the name as it is";
+  }
+  return nullptr;
+}
+
 }  // namespace
-
-std::int32_t VersionValue(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsWhiteSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  std::uint32_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
-  }
-  if (negative) value = 0u - value;
-  return static_cast<std::int32_t>(value);
-}
-
-bool PrerequisiteSink(void* context, const char* bytes, std::size_t count) {
-  auto* sink = static_cast<PrerequisiteSinkContext*>(context);
-  sink->pending.append(bytes, count);
-  for (;;) {
-    std::size_t end = sink->pending.find_first_of("\r\n");
-    if (end == std::string::npos) return true;
-    if (end > 0 &&
-        !ParsePrerequisiteLine(sink->pending.substr(0, end), sink->target)) {
-      return false;
-    }
-    sink->pending.erase(0, end + 1);
-  }
-}
-
-void ParseExposeList(const std::string& text, ExposeMap& map) {
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) {
-      std::vector<std::string> fields =
-          SplitFields(text.substr(start, end - start));
-      if (fields.size() == 2 && IsExposeName(fields[0]) &&
-          IsExposeName(fields[1])) {
-        map.emplace(fields[1], fields[0]);
-      }
-    }
-    start = end + 1;
-  }
-}
-
-std::string PrintableName(const std::string& name) {
-  std::string out;
-  for (char c : name) {
-    if (c == '\0') {
-      out += "\\0";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-bool IsSafePayloadName(const std::string& name) {
-  if (name.empty()) return false;
-  // A NUL would cut the name where the system sees it.
-  if (name.find('\0') != std::string::npos) return false;
-  if (name[0] == '/' || name[0] == '\\') return false;
-  bool drive_letter = name.size() >= 2 && name[1] == ':' &&
-                      ((name[0] >= 'a' && name[0] <= 'z') ||
-                       (name[0] >= 'A' && name[0] <= 'Z'));
-  if (drive_letter) return false;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = name.find_first_of("/\\", start);
-    std::size_t length = (end == std::string::npos ? name.size() : end) - start;
-    if (name.compare(start, length, "..") == 0) return false;
-    if (end == std::string::npos) return true;
-    start = end + 1;
-  }
-}
 
 ComponentBlob::ComponentBlob(const BlobStream& stream) : reader_(stream) {}
 
@@ -166,19 +53,38 @@ bool ComponentBlob::ReadText(const std::string& file_name, std::string* text) {
   return reader_.ExtractFork(TextSink, &sink, file_name, kMainFork);
 }
 
+bool ComponentBlob::ReadValues() {
+  bool all_read = true;
+  if (!ReadText(kIdFile, &id_)) all_read = false;
+  ToUpper(id_);
+  Trim(id_);
+  if (!ReadText(kTitleFile, &title_)) all_read = false;
+  Trim(title_);
+  if (!ReadText(kDescriptionFile, &description_)) all_read = false;
+  Trim(description_);
+  std::string version_text;
+  if (!ReadText(kVersionFile, &version_text)) all_read = false;
+  Trim(version_text);
+  version_ = ReadLeadingInteger(version_text).value;
+  if (reader_.HasFork(kInitializeFile, kMainFork)) {
+    if (!ReadText(kInitializeFile, &initialize_)) all_read = false;
+    Trim(initialize_);
+  }
+  if (reader_.HasFork(kPlatformFile, kMainFork)) {
+    if (!ReadText(kPlatformFile, &platform_)) all_read = false;
+  } else {
+    platform_ = "unknown";
+  }
+  Trim(platform_);
+  ToUpper(platform_);
+
+  return all_read;
+}
+
 bool ComponentBlob::Init(bool skip_checks) {
   failure_.clear();
-  // CheckBlob opens the reader as Open does and also says which check failed.
-  bool opened;
-  if (skip_checks) {
-    opened = reader_.Open(BlobCheck::Signature, true);
-    if (!opened) failure_ = "format: the blob is malformed";
-  } else {
-    BlobVerdict verdict =
-        CheckBlob(reader_, BlobCheck::Signature, BlobPublicKey);
-    opened = verdict == BlobVerdict::kOk;
-    if (!opened) failure_ = BlobVerdictText(verdict);
-  }
+  bool opened = reader_.Open(BlobCheck::Signature, skip_checks);
+  if (!opened) failure_ = BlobVerdictText(reader_.GetVerdict());
   if (!opened) {
     std::fprintf(stderr, "ComponentBlob::Init Failed in reader init\n");
     return false;
@@ -199,30 +105,7 @@ bool ComponentBlob::Init(bool skip_checks) {
     return false;
   }
 
-  bool all_read = true;
-  if (!ReadText(kIdFile, &id_)) all_read = false;
-  ToUpper(id_);
-  Trim(id_);
-  if (!ReadText(kTitleFile, &title_)) all_read = false;
-  Trim(title_);
-  if (!ReadText(kDescriptionFile, &description_)) all_read = false;
-  Trim(description_);
-  std::string version_text;
-  if (!ReadText(kVersionFile, &version_text)) all_read = false;
-  Trim(version_text);
-  version_ = VersionValue(version_text);
-  if (reader_.HasFork(kInitializeFile, kMainFork)) {
-    if (!ReadText(kInitializeFile, &initialize_)) all_read = false;
-    Trim(initialize_);
-  }
-  if (reader_.HasFork(kPlatformFile, kMainFork)) {
-    if (!ReadText(kPlatformFile, &platform_)) all_read = false;
-  } else {
-    platform_ = "unknown";
-  }
-  Trim(platform_);
-  ToUpper(platform_);
-
+  bool all_read = ReadValues();
   PrerequisiteSinkContext sink{&prerequisites_, std::string()};
   bool extracted =
       reader_.ExtractFork(PrerequisiteSink, &sink, kPrereqFile, kMainFork);
@@ -268,22 +151,10 @@ bool ComponentBlob::Install(UniqueFileMaker& maker, FileMap& files,
   const std::vector<std::string> payload_names = PayloadNames();
   ExposeMap expose;
   ReadExposeMap(expose);
-  // Refused before anything is written: names that would escape the
-  // directory or be cut by the system, and names the index cannot record as
-  // they are.
+  // Every name is checked before anything is written.
   for (const std::string& name : payload_names) {
-    if (!IsSafePayloadName(name)) {
-      return fail(name,
-                  "the name is absolute, has a \"..\" part or a NUL "
-                  "byte");
-    }
-    auto exposed = expose.find(name);
-    IndexEntry trial;
-    trial.id = "X";
-    trial.files[exposed == expose.end() ? name : exposed->second] = name;
-    if (!IndexEntryRoundTrips(trial)) {
-      return fail(name, "the index cannot record the name as it is");
-    }
+    const char* problem = PayloadNameProblem(name, expose);
+    if (problem != nullptr) return fail(name, problem);
   }
   if (!FilePath(maker.directory()).MakeDirectory()) {
     if (why) *why = "cannot make the directory '" + maker.directory() + "'";

@@ -9,51 +9,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "blob/blob_reader.h"
+#include "component/descriptor.h"
 #include "store/file_path.h"
 #include "store/index_file.h"
 
 namespace brackenfold {
-
-// One line of "component/prereq".
-struct Prerequisite {
-  std::string id;            // upper-cased
-  std::int32_t version = 0;  // lowest acceptable version
-  bool required = false;     // false: binds only an installed copy
-};
-
-// Payload file name -> registered name, from "component/expose".
-using ExposeMap = std::map<std::string, std::string>;
-
-// The integer reading of a version or prerequisite field: leading white
-// space, one optional sign, decimal digits up to the first other character,
-// accumulated in 32 bits with wrap-around. No digits give 0.
-std::int32_t VersionValue(const std::string& text);
-
-// The ForkSink that parses "component/prereq": context is a
-// PrerequisiteSinkContext. Lines end at CR or LF; a line that does not have
-// exactly three comma-separated fields makes the sink refuse. A last line
-// without a line end waits in pending until a final LF is fed.
-struct PrerequisiteSinkContext {
-  std::vector<Prerequisite>* target;
-  std::string pending;
-};
-bool PrerequisiteSink(void* context, const char* bytes, std::size_t count);
-
-// Parses expose lines into map (existing keys keep their values).
-void ParseExposeList(const std::string& text, ExposeMap& map);
-
-// True when a payload name may be written below a store directory: not
-// absolute (no drive letter, no leading slash or backslash), without a ".."
-// component and without a NUL byte.
-bool IsSafePayloadName(const std::string& name);
-
-// A name as it may be shown in a message: NUL bytes and line ends escaped.
-std::string PrintableName(const std::string& name);
 
 class ComponentBlob {
  public:
@@ -81,16 +45,21 @@ class ComponentBlob {
 
   // Why Init failed: the check that refused the blob, or the descriptor
   // problem; empty after a successful Init.
-  const std::string& failure() const { return failure_; }
+  const std::string& GetFailure() const { return failure_; }
 
-  const std::string& title() const { return title_; }
-  const std::string& description() const { return description_; }
-  const std::string& platform() const { return platform_; }
-  const std::string& initialize() const { return initialize_; }
-  bool initialised() const { return initialised_; }
+  const std::string& GetTitle() const { return title_; }
+  const std::string& GetDescription() const { return description_; }
+  const std::string& GetPlatform() const { return platform_; }
+  // The payload file named by "component/initialize"; empty when none is.
+  const std::string& GetInitializeFile() const { return initialize_; }
+  bool IsInitialised() const { return initialised_; }
 
  private:
   bool ReadText(const std::string& file_name, std::string* text);
+  // Reads id, title, description, version, initialize and platform, each
+  // normalised; false when any file present could not be read (all are
+  // still tried).
+  bool ReadValues();
   std::vector<std::string> PayloadNames() const;
 
   bool initialised_ = false;

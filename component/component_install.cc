@@ -8,7 +8,7 @@
 #include "component/prerequisite_check.h"
 #include "platform/env.h"
 #include "store/store_lock.h"
-#include "store/unique_file.h"
+#include "platform/unique_file.h"
 
 namespace brackenfold {
 namespace {

@@ -82,7 +82,7 @@ bool OpenBlobs(const std::vector<FilePath>& blob_files,
         std::make_unique<ComponentBlob>(StdioBlobStream(opened.file->get()));
     if (!opened.blob->Init(false)) {
       if (why)
-        *why = "blob '" + blob_file.text() + "': " + opened.blob->failure();
+        *why = "blob '" + blob_file.text() + "': " + opened.blob->GetFailure();
       return false;
     }
     if (!IndexIdRoundTrips(opened.blob->GetId())) {

@@ -44,10 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   fuzz::MemoryBlobStream memory(data + 1, size - 1);
   BlobReader reader(memory.stream());
   const bool opened = reader.Open(check, skip_checks);
-  BF_FUZZ_CHECK(opened == reader.loaded());
+  BF_FUZZ_CHECK(opened == reader.IsLoaded());
 
   std::size_t fork_total = 0;
-  for (const auto& [name, file] : reader.files()) {
+  for (const auto& [name, file] : reader.GetFiles()) {
     BF_FUZZ_CHECK(name == file.name);
     for (const auto& [fork_name, fork] : file.forks) {
       BF_FUZZ_CHECK(fork_name == fork.name);
@@ -57,11 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
   WalkCount walk;
   reader.EnumerateForks(CountWalk, &walk);
-  BF_FUZZ_CHECK(walk.files == reader.files().size());
+  BF_FUZZ_CHECK(walk.files == reader.GetFiles().size());
   BF_FUZZ_CHECK(walk.forks == fork_total);
 
   std::size_t extractions = 0;
-  for (const auto& [name, file] : reader.files()) {
+  for (const auto& [name, file] : reader.GetFiles()) {
     for (const auto& [fork_name, fork] : file.forks) {
       if (++extractions > kMaxExtractions) return 0;
       fuzz::CountingSinkContext sink;

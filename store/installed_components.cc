@@ -5,7 +5,7 @@
 #include "store/store_locations.h"
 #include "store/store_lock.h"
 #include "store/text.h"
-#include "store/unique_file.h"
+#include "platform/unique_file.h"
 
 namespace brackenfold {
 

@@ -97,7 +97,7 @@ TEST(ExtractForkTest, WriterRoundTripWithSeveralForks) {
       writer.AddBytesFork("bin/viewer.dll", "UNIX_EXECUTABLE", "", &error));
   ASSERT_TRUE(writer.AddBytes("component/id", "core\n", &error));
   ASSERT_TRUE(writer.AddBytes("docs/a b.txt", "hello", &error));
-  writer.set_signing_key(&DemoBlobKey());
+  writer.SetSigningKey(&DemoBlobKey());
   std::string blob;
   ASSERT_TRUE(writer.WriteToString(&blob, &error)) << error;
 

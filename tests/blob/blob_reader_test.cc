@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "blob/blob_internal.h"
+#include "blob/leading_integer.h"
 #include "tests/blob/blob_stream_fixture.h"
 #include "tests/support/blob_builder.h"
 
@@ -50,21 +51,35 @@ TEST(BlobNumberTest, ParsesLikeAtolOverDigitsCrAndLf) {
   }
 }
 
-TEST(BlobNumberTest, VersionLineReadsLeadingInteger) {
-  const std::vector<std::pair<std::string, long>> cases = {
-      {"1\n", 1},
-      {"1\r\n", 1},
-      {"01\n", 1},
-      {"1abc\n", 1},
-      {" +1\n", 1},
-      {"2\n", 2},
-      {"-1\n", -1},
-      {"x1\n", 0},
-      {"\n", 0},
-      {"4294967297\n", 2147483648L},  // saturates, never wraps to 1
+// The version line and the descriptor's numbers share one reading.
+TEST(LeadingIntegerTest, ReadsAsAtolDoes) {
+  struct Case {
+    const char* text;
+    std::int32_t value;
+    bool in_range;
+    bool exact;
+  } cases[] = {
+      {"7", 7, true, true},
+      {"1\r\n", 1, true, false},
+      {"01", 1, true, true},
+      {"1abc", 1, true, false},
+      {"2.5", 2, true, false},
+      {" \t+12\r\n", 12, true, false},
+      {"-4", -4, true, true},
+      {"--5", 0, true, false},
+      {"x3", 0, true, false},
+      {"", 0, true, false},
+      {"+", 0, true, false},
+      {"2147483647", 2147483647, true, true},
+      {"-2147483648", INT32_MIN, true, true},
+      {"2147483648", INT32_MIN, false, true},
+      {"4294967297", 1, false, true},  // wraps to 1, but out of range
   };
-  for (const auto& [line, value] : cases) {
-    EXPECT_EQ(ParseBlobVersion(line), value) << line;
+  for (const Case& c : cases) {
+    LeadingInteger read = ReadLeadingInteger(c.text);
+    EXPECT_EQ(read.value, c.value) << '"' << c.text << '"';
+    EXPECT_EQ(read.in_range, c.in_range) << '"' << c.text << '"';
+    EXPECT_EQ(read.exact, c.exact) << '"' << c.text << '"';
   }
 }
 
@@ -75,6 +90,7 @@ TEST(BlobReaderTest, HeaderLines) {
   EXPECT_TRUE(OpenBytes("VantoriumBlob\n01\n0\n" + body));
   EXPECT_TRUE(OpenBytes("VantoriumBlob\n1 and more\n0\n" + body));
   EXPECT_FALSE(OpenBytes("VantoriumBlob\n2\n0\n" + body));
+  EXPECT_FALSE(OpenBytes("VantoriumBlob\n4294967297\n0\n" + body));
   EXPECT_FALSE(OpenBytes("VantoriumBlob\r\n1\n0\n" + body));
   EXPECT_FALSE(OpenBytes("vantoriumBlob\n1\n0\n" + body));
   EXPECT_FALSE(OpenBytes("VantoriumBlob\n1\n0\nTOC\nDATA\n"));
@@ -86,7 +102,7 @@ TEST(BlobReaderTest, EmptyTableOpensAndEveryLookupFails) {
   MemoryBlob blob(Unsigned("TOC \nDATA\n"));
   BlobReader reader(blob.stream());
   ASSERT_TRUE(reader.Open(BlobCheck::None, false));
-  EXPECT_TRUE(reader.loaded());
+  EXPECT_TRUE(reader.IsLoaded());
   EXPECT_FALSE(reader.HasFork("component/id", kMainFork));
   ForkRecord record;
   EXPECT_FALSE(reader.FindFork("", "", &record));
@@ -112,9 +128,9 @@ TEST(BlobReaderTest, TableEntriesFirstRecordWins) {
   EXPECT_TRUE(reader.HasFork("a/b\r", "ALL_MAIN"));  // CR stays in the name
   EXPECT_FALSE(reader.HasFork("A/B", "ALL_MAIN"));
   EXPECT_FALSE(reader.HasFork("a/b", "all_main"));
-  EXPECT_EQ(reader.files().size(), 3u);
-  EXPECT_TRUE(reader.files().at("empty").forks.empty());
-  EXPECT_EQ(reader.files().at("a/b\r").name, "a/b\r");
+  EXPECT_EQ(reader.GetFiles().size(), 3u);
+  EXPECT_TRUE(reader.GetFiles().at("empty").forks.empty());
+  EXPECT_EQ(reader.GetFiles().at("a/b\r").name, "a/b\r");
 }
 
 TEST(BlobReaderTest, FailedOpenKeepsEntriesButRefusesLookups) {
@@ -122,8 +138,8 @@ TEST(BlobReaderTest, FailedOpenKeepsEntriesButRefusesLookups) {
   MemoryBlob blob(Unsigned(body));
   BlobReader reader(blob.stream());
   EXPECT_FALSE(reader.Open(BlobCheck::None, false));
-  EXPECT_EQ(reader.files().count("x"), 1u);
-  EXPECT_FALSE(reader.loaded());
+  EXPECT_EQ(reader.GetFiles().count("x"), 1u);
+  EXPECT_FALSE(reader.IsLoaded());
   EXPECT_FALSE(reader.HasFork("x", "ALL_MAIN"));
   EXPECT_FALSE(reader.FindFork("x", "ALL_MAIN", nullptr));
   EXPECT_FALSE(reader.ExtractFork(&TextSink, nullptr, "x", "ALL_MAIN"));

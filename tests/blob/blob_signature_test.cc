@@ -35,8 +35,9 @@ std::vector<unsigned char> SignatureBuffer(const std::string& content) {
 BlobVerdict Check(const std::string& bytes, BlobCheck check,
                   const unsigned char* key = BlobPublicKey) {
   MemoryBlob blob(bytes);
-  BlobReader reader(blob.stream());
-  return CheckBlob(reader, check, key);
+  BlobReader reader(blob.stream(), key);
+  reader.Open(check, false);
+  return reader.GetVerdict();
 }
 
 bool Opens(const std::string& bytes, BlobCheck check, bool skip = false) {
@@ -253,9 +254,9 @@ TEST(VerifyBlobSignatureTest, SmallOrderKeyAllowsNoForgery) {
 
 TEST_F(SignatureBlockTest, RequiredCheckDecidesOverMissingSections) {
   EXPECT_TRUE(Opens(unsigned_, BlobCheck::None));
-  EXPECT_EQ(Check(unsigned_, BlobCheck::Digest), BlobVerdict::kDigestMissing);
+  EXPECT_EQ(Check(unsigned_, BlobCheck::Digest), BlobVerdict::DigestMissing);
   EXPECT_EQ(Check(unsigned_, BlobCheck::Signature),
-            BlobVerdict::kSignatureMissing);
+            BlobVerdict::SignatureMissing);
   EXPECT_TRUE(Opens(digest_, BlobCheck::None));
   EXPECT_TRUE(Opens(digest_, BlobCheck::Digest));
   EXPECT_FALSE(Opens(digest_, BlobCheck::Signature));
@@ -274,7 +275,7 @@ TEST_F(SignatureBlockTest, DigestOfWrongLengthFailsUnderEveryCheck) {
     std::string blob = AssembleBlob({{"SHA ", sha}, {"ELGA", Elga()}}, body_);
     for (BlobCheck check :
          {BlobCheck::None, BlobCheck::Digest, BlobCheck::Signature}) {
-      EXPECT_EQ(Check(blob, check), BlobVerdict::kDigestMismatch) << length;
+      EXPECT_EQ(Check(blob, check), BlobVerdict::DigestMismatch) << length;
     }
   }
 }
@@ -298,11 +299,11 @@ TEST_F(SignatureBlockTest, EveryBodyByteIsCoveredByBothSections) {
   std::size_t elga_start = BlobBodyOffset(elga_only);
   for (std::size_t i = 0; i < body_.size(); ++i) {
     EXPECT_EQ(Check(CorruptBlob(sha_only, sha_start + i), BlobCheck::None),
-              BlobVerdict::kDigestMismatch)
+              BlobVerdict::DigestMismatch)
         << i;
     EXPECT_EQ(
         Check(CorruptBlob(elga_only, elga_start + i, 0x80), BlobCheck::None),
-        BlobVerdict::kSignatureInvalid)
+        BlobVerdict::SignatureInvalid)
         << i;
   }
   // Bytes appended after the last fork count too.
@@ -316,13 +317,13 @@ TEST_F(SignatureBlockTest, ChangedSectionContentFailsOnlyThatSection) {
     std::string bad = CorruptBlob(sha, i);
     EXPECT_EQ(Check(AssembleBlob({{"ELGA", elga}, {"SHA ", bad}}, body_),
                     BlobCheck::Signature),
-              BlobVerdict::kDigestMismatch);
+              BlobVerdict::DigestMismatch);
   }
   for (std::size_t i = 0; i < elga.size(); ++i) {
     std::string bad = CorruptBlob(elga, i);
     EXPECT_EQ(Check(AssembleBlob({{"SHA ", sha}, {"ELGA", bad}}, body_),
                     BlobCheck::Digest),
-              BlobVerdict::kSignatureInvalid)
+              BlobVerdict::SignatureInvalid)
         << i;
   }
   EXPECT_TRUE(Opens(AssembleBlob({{"SHA ", sha}}, body_), BlobCheck::Digest));
@@ -335,9 +336,9 @@ TEST_F(SignatureBlockTest, ChangedSectionContentFailsOnlyThatSection) {
 }
 
 TEST_F(SignatureBlockTest, WrongKeyFails) {
-  EXPECT_EQ(Check(signed_, BlobCheck::Signature), BlobVerdict::kOk);
+  EXPECT_EQ(Check(signed_, BlobCheck::Signature), BlobVerdict::Ok);
   EXPECT_EQ(Check(signed_, BlobCheck::Signature, kVectorKey),
-            BlobVerdict::kSignatureInvalid);
+            BlobVerdict::SignatureInvalid);
 }
 
 TEST_F(SignatureBlockTest, SkipChecksOpensWellFormedBlock) {

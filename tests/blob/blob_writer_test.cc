@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "blob/blob_key.h"
+#include "blob/blob_reader.h"
 #include "blob/blob_signature.h"
 #include "tests/support/blob_builder.h"
 
@@ -43,9 +44,9 @@ TEST(BlobWriterTest, WritesFilesFromDiskAndVerifies) {
   ASSERT_TRUE(writer.AddFile("bin/big.bin", source, &error));
   ASSERT_TRUE(writer.AddFile("bin/empty.bin", empty_source, &error));
   ASSERT_TRUE(writer.AddBytes("component/id", "x", &error));
-  writer.set_signing_key(&DemoBlobKey());
+  writer.SetSigningKey(&DemoBlobKey());
   std::vector<std::uint64_t> progress;
-  writer.set_progress([&](std::uint64_t done, std::uint64_t total) {
+  writer.SetProgress([&](std::uint64_t done, std::uint64_t total) {
     EXPECT_EQ(total, contents.size() + 1);
     progress.push_back(done);
   });

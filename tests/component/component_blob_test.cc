@@ -85,30 +85,6 @@ const char kRequiredFiles[] =
     "ComponentBlob::Init Failed to find required files\n";
 const char kReadPrereqs[] = "ComponentBlob::Init Failed to read prereqs\n";
 
-TEST(VersionValueTest, ReadsLeadingSignedDigits) {
-  struct Case {
-    const char* text;
-    std::int32_t value;
-  } cases[] = {
-      {"7", 7},
-      {"2.5", 2},
-      {"x3", 0},
-      {"", 0},
-      {" \t12\r\n", 12},
-      {"-4", -4},
-      {"+5", 5},
-      {"--5", 0},
-      {"1.9", 1},
-      {"beta", 0},
-      {"2147483647", 2147483647},
-      {"4294967297", 1},  // accumulated in 32 bits
-      {"-2147483648", INT32_MIN},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(VersionValue(c.text), c.value) << '"' << c.text << '"';
-  }
-}
-
 TEST(DescriptorTest, NormalisesValues) {
   struct Case {
     const char* file;
@@ -121,15 +97,15 @@ TEST(DescriptorTest, NormalisesValues) {
       {"component/id", "a b\tc", [](ComponentBlob& b) { return b.GetId(); },
        "A B\tC"},
       {"component/title", "  My Title \n",
-       [](ComponentBlob& b) { return b.title(); }, "My Title"},
-      {"component/title", " \r\n", [](ComponentBlob& b) { return b.title(); },
-       ""},
+       [](ComponentBlob& b) { return b.GetTitle(); }, "My Title"},
+      {"component/title", " \r\n",
+       [](ComponentBlob& b) { return b.GetTitle(); }, ""},
       {"component/description", "\tSome words\r\n",
-       [](ComponentBlob& b) { return b.description(); }, "Some words"},
+       [](ComponentBlob& b) { return b.GetDescription(); }, "Some words"},
       {"component/platform", " win32\r\n",
-       [](ComponentBlob& b) { return b.platform(); }, "WIN32"},
+       [](ComponentBlob& b) { return b.GetPlatform(); }, "WIN32"},
       {"component/initialize", " viewer.dll \n",
-       [](ComponentBlob& b) { return b.initialize(); }, "viewer.dll"},
+       [](ComponentBlob& b) { return b.GetInitializeFile(); }, "viewer.dll"},
       {"component/version", " 12\r\n",
        [](ComponentBlob& b) { return std::to_string(b.GetVersion()); }, "12"},
       {"component/version", "1.9",
@@ -145,7 +121,7 @@ TEST(DescriptorTest, NormalisesValues) {
     ASSERT_TRUE(loaded.result()) << c.file << ": " << loaded.message();
     EXPECT_EQ(c.field(loaded.blob()), c.expected) << c.file;
     EXPECT_EQ(loaded.message(), "");
-    EXPECT_TRUE(loaded.blob().initialised());
+    EXPECT_TRUE(loaded.blob().IsInitialised());
   }
 }
 
@@ -154,8 +130,8 @@ TEST(DescriptorTest, DefaultsWithoutOptionalFiles) {
   ASSERT_TRUE(loaded.result());
   EXPECT_EQ(loaded.blob().GetId(), "CORE");
   EXPECT_EQ(loaded.blob().GetVersion(), 4);
-  EXPECT_EQ(loaded.blob().platform(), "UNKNOWN");
-  EXPECT_EQ(loaded.blob().initialize(), "");
+  EXPECT_EQ(loaded.blob().GetPlatform(), "UNKNOWN");
+  EXPECT_EQ(loaded.blob().GetInitializeFile(), "");
   EXPECT_TRUE(loaded.blob().GetPrerequisites().empty());
 }
 
@@ -222,7 +198,7 @@ TEST(DescriptorTest, MissingRequiredFileFails) {
     LoadedBlob loaded(BuildSignedBlob(Without(ComponentFiles("X", 1), name)));
     EXPECT_FALSE(loaded.result()) << name;
     EXPECT_EQ(loaded.message(), kRequiredFiles) << name;
-    EXPECT_FALSE(loaded.blob().initialised());
+    EXPECT_FALSE(loaded.blob().IsInitialised());
   }
 }
 
@@ -254,7 +230,7 @@ TEST(DescriptorTest, UnreadableDescriptorFileFailsAsPrereqs) {
   LoadedBlob loaded(BuildSignedRawBlob(forks));
   EXPECT_FALSE(loaded.result());
   EXPECT_EQ(loaded.message(), kReadPrereqs);
-  EXPECT_FALSE(loaded.blob().initialised());
+  EXPECT_FALSE(loaded.blob().IsInitialised());
   // What was read before the failure stays.
   EXPECT_EQ(loaded.blob().GetId(), "X");
   EXPECT_EQ(loaded.blob().GetVersion(), 2);
@@ -309,9 +285,9 @@ TEST(ExposeListTest, ReadExposeMapKeepsExistingKeys) {
   EXPECT_EQ(untouched, (ExposeMap{{"a", "b"}}));
 }
 
-TEST(PayloadNameTest, RefusesAbsoluteAndParentNames) {
+TEST(PayloadNameTest, RefusesNamesThatLeaveOrCutTheDirectory) {
   struct Case {
-    const char* name;
+    std::string name;
     bool safe;
   } cases[] = {
       {"viewer.dll", true},   {"bin/x.dll", true},
@@ -322,9 +298,11 @@ TEST(PayloadNameTest, RefusesAbsoluteAndParentNames) {
       {"..", false},          {"../x", false},
       {"bin/../../x", false}, {"bin\\..\\x", false},
       {"bin/..", false},      {"", false},
+      {"bin//x.dll", false},  {"bin/", false},
+      {"1:x.dll", false},     {std::string("a\0b", 3), false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(IsSafePayloadName(c.name), c.safe) << c.name;
+    EXPECT_EQ(IsSafePayloadName(c.name), c.safe) << PrintableName(c.name);
   }
 }
 

@@ -53,7 +53,7 @@ class InstallTest : public ComponentTest {
   std::string stderr_;
 };
 
-TEST_F(InstallTest, WorkedExampleViewer) {
+TEST_F(InstallTest, StoresPayloadIndexesExposedNameAndCallsInit) {
   std::string viewer = WriteBlob(
       "viewer.blob", Plus(ComponentFiles("viewer", 3),
                           {{"bin.dat", "binary data"},

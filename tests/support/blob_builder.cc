@@ -56,8 +56,8 @@ std::string BuildBlob(const BlobFiles& files, const BlobBuildOptions& options) {
   for (const auto& [name, contents] : files) {
     if (!writer.AddBytes(name, contents, &error)) Abort(error);
   }
-  writer.set_digest_section(options.digest);
-  if (options.signature) writer.set_signing_key(&DemoBlobKey());
+  writer.SetDigestSection(options.digest);
+  if (options.signature) writer.SetSigningKey(&DemoBlobKey());
   std::string blob;
   if (!writer.WriteToString(&blob, &error)) Abort(error);
   return blob;

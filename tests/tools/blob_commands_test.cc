@@ -257,7 +257,7 @@ TEST_F(BlobCommandsTest, ExtractsOneForkToStandardOutputByteForByte) {
   ASSERT_TRUE(writer.AddBytes("../up.txt", "main", &error));
   ASSERT_TRUE(
       writer.AddBytesFork("../up.txt", "MACOS_RESOURCE", resource, &error));
-  writer.set_signing_key(&DemoBlobKey());
+  writer.SetSigningKey(&DemoBlobKey());
   ASSERT_TRUE(writer.WriteToString(&blob, &error)) << error;
   WriteBytes(dir_ / "f.blob", blob);
 
@@ -313,6 +313,16 @@ TEST_F(BlobCommandsTest, PackRefusesIncompleteOrBadInput) {
                       "--title t --description d");
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.output.find("component/id is given both"), std::string::npos);
+  // A name the installer would refuse is refused when packing.
+  fs::remove_all(dir_ / "src");
+  WriteBytes(dir_ / "src" / "a\\..\\..\\x.dll", "x");
+  run = Bfold(base + Path("src") +
+              " --unsigned --id y --version 1 --title t --description d");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("the installer refuses this name"),
+            std::string::npos)
+      << run.output;
+  EXPECT_FALSE(fs::exists(Path("b.blob")));
 }
 
 TEST_F(BlobCommandsTest, VerifySaysWhichCheckFailed) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "component/component_blob.h"
+#include "component/descriptor.h"
 #include "component/prerequisite_check.h"
 
 namespace brackenfold {
@@ -37,15 +38,15 @@ std::string FailedCheckName(BlobVerdict verdict) {
 Json SignatureJson(BlobVerdict required_signature, BlobVerdict digest_check,
                    const std::string& key_name) {
   Json result = {{"key", JsonText(key_name)}};
-  bool signed_blob = required_signature == BlobVerdict::kOk;
-  if (signed_blob || required_signature == BlobVerdict::kSignatureMissing) {
+  bool signed_blob = required_signature == BlobVerdict::Ok;
+  if (signed_blob || required_signature == BlobVerdict::SignatureMissing) {
     result["verdict"] = signed_blob ? "valid" : "unsigned";
     result["failed_check"] =
         signed_blob ? Json(nullptr) : Json(FailedCheckName(required_signature));
     result["message"] = signed_blob ? "the signature verifies"
                                     : BlobVerdictText(required_signature);
     result["signature_section"] = signed_blob;
-    result["digest_section"] = digest_check == BlobVerdict::kOk;
+    result["digest_section"] = digest_check == BlobVerdict::Ok;
   } else {
     result["verdict"] = "invalid";
     result["failed_check"] = FailedCheckName(required_signature);
@@ -58,7 +59,7 @@ Json SignatureJson(BlobVerdict required_signature, BlobVerdict digest_check,
 
 Json FilesJson(const BlobReader& reader) {
   Json files = Json::array();
-  for (const auto& [name, file] : reader.files()) {
+  for (const auto& [name, file] : reader.GetFiles()) {
     Json forks = Json::array();
     for (const auto& [fork_name, fork] : file.forks) {
       forks.push_back({{"name", JsonText(fork_name)},
@@ -67,7 +68,7 @@ Json FilesJson(const BlobReader& reader) {
                        {"offset", fork.offset}});
     }
     files.push_back({{"name", JsonText(file.name)},
-                     {"payload", file.name.compare(0, 10, "component/") != 0},
+                     {"payload", !IsDescriptorName(file.name)},
                      {"forks", std::move(forks)}});
   }
   return files;
@@ -90,16 +91,16 @@ Json ComponentJson(const std::string& path) {
   for (const auto& [file, registered] : expose_map) {
     expose[JsonText(file).get<std::string>()] = JsonText(registered);
   }
-  return {
-      {"id", JsonText(blob.GetId())},
-      {"version", blob.GetVersion()},
-      {"title", JsonText(blob.title())},
-      {"description", JsonText(blob.description())},
-      {"platform", JsonText(blob.platform())},
-      {"initialize",
-       blob.initialize().empty() ? Json(nullptr) : JsonText(blob.initialize())},
-      {"expose", std::move(expose)},
-      {"prerequisites", std::move(prerequisites)}};
+  return {{"id", JsonText(blob.GetId())},
+          {"version", blob.GetVersion()},
+          {"title", JsonText(blob.GetTitle())},
+          {"description", JsonText(blob.GetDescription())},
+          {"platform", JsonText(blob.GetPlatform())},
+          {"initialize", blob.GetInitializeFile().empty()
+                             ? Json(nullptr)
+                             : JsonText(blob.GetInitializeFile())},
+          {"expose", std::move(expose)},
+          {"prerequisites", std::move(prerequisites)}};
 }
 
 Json IndexEntryJson(const IndexEntry& entry) {

@@ -30,8 +30,9 @@ void PrintJson(const Json& document);
 std::string FailedCheckName(BlobVerdict verdict);
 
 // How a blob stands against a public key, from the two checks bfold makes:
-// required_signature is CheckBlob with BlobCheck::Signature, digest_check
-// (made only when the first found no fault) CheckBlob with BlobCheck::Digest.
+// required_signature is the verdict of Open with BlobCheck::Signature,
+// digest_check (made only when the first found no fault) that of Open with
+// BlobCheck::Digest.
 Json SignatureJson(BlobVerdict required_signature, BlobVerdict digest_check,
                    const std::string& key_name);
 

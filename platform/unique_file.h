@@ -1,8 +1,8 @@
 // UniqueFile: a stdio stream that is closed when it goes. A caller that must
 // know whether the close succeeded (a written file) calls
 // std::fclose(file.release()) itself.
-#ifndef BRACKENFOLD_STORE_UNIQUE_FILE_H_
-#define BRACKENFOLD_STORE_UNIQUE_FILE_H_
+#ifndef BRACKENFOLD_PLATFORM_UNIQUE_FILE_H_
+#define BRACKENFOLD_PLATFORM_UNIQUE_FILE_H_
 
 #include <cstdio>
 #include <memory>
@@ -22,4 +22,4 @@ inline UniqueFile OpenUniqueFile(const std::string& path, const char* mode) {
 
 }  // namespace brackenfold
 
-#endif  // BRACKENFOLD_STORE_UNIQUE_FILE_H_
+#endif  // BRACKENFOLD_PLATFORM_UNIQUE_FILE_H_
