@@ -145,9 +145,12 @@ void RunInitialisationJob(const InitialisationJob& job) {
     registered.push_back(registered_name.c_str());
     stored.push_back(stored_name.c_str());
   }
-  env.CallComponentInitialize(entry, path.c_str(),
-                              static_cast<int>(job.files.size()),
-                              registered.data(), stored.data());
+  // component_install_initialize(const char* library_path, int count,
+  //                              const char** registered, const char** stored)
+  env.CallStdcall4(entry, reinterpret_cast<std::uintptr_t>(path.c_str()),
+                   static_cast<std::uintptr_t>(job.files.size()),
+                   reinterpret_cast<std::uintptr_t>(registered.data()),
+                   reinterpret_cast<std::uintptr_t>(stored.data()));
 }
 
 bool InstallComponents(const InstalledComponents& installed,

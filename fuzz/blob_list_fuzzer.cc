@@ -1,4 +1,4 @@
-// Fuzzes ParseBlobList (win32/brackenfold.h): the list holds one path per
+// Fuzzes ParseBlobList (win32/blob_list.h): the list holds one path per
 // comma plus one, which put back together with commas give the text.
 #include <cstddef>
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "win32/brackenfold.h"
+#include "win32/blob_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

@@ -1,4 +1,4 @@
-// Fuzzes the splitting of CreateDirectoryPath (win32/brackenfold.h) with an
+// Fuzzes the splitting of CreateDirectoryPath (win32/directory_path.h) with an
 // Env that creates nothing: it records the directories asked for and answers
 // the status calls from that record. The first byte picks one level where the
 // Env misbehaves (a plain file there, a failing status call, a failing
@@ -11,7 +11,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "tests/support/fake_env.h"
-#include "win32/brackenfold.h"
+#include "win32/directory_path.h"
 
 namespace brackenfold {
 namespace {

@@ -6,11 +6,14 @@
 // one, Win32 "A" calls), env_posix.cc (what the Linux tools need: files,
 // exclusive create, lock files, shared libraries; no registry and no windows)
 // and FakeEnv (tests/support) for native tests. Every implementation answers
-// the way the Win32 call it stands for does (error codes, null handles) and
-// never throws.
+// the way the Win32 call it stands for does (null handles, registry results)
+// and never throws. Only the Win32 Env speaks Win32 error codes: the POSIX one
+// answers errno values where an error code is asked for, and the system's own
+// texts for them.
 #ifndef BRACKENFOLD_PLATFORM_ENV_H_
 #define BRACKENFOLD_PLATFORM_ENV_H_
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -35,15 +38,17 @@ inline constexpr std::uint32_t kOfnOverwritePrompt = 0x2;
 
 // What _stat tells about a path.
 struct PathStatus {
-  int error = 0;  // 0 when the status was had, else errno (2 is ENOENT)
+  int error = 0;  // 0 when the status was had, else errno
   bool is_directory = false;
 };
-inline constexpr int kErrnoNoEntry = 2;  // ENOENT on Windows and POSIX
-inline constexpr int kErrnoExists = 17;  // EEXIST on Windows and POSIX
+// The errno values the file calls answer that callers tell apart, in the C
+// runtime's own terms on each platform.
+inline constexpr int kErrnoNoEntry = ENOENT;
+inline constexpr int kErrnoExists = EEXIST;
 // The file calls below a store directory answer this when a name, or a
 // directory on its way, is a symbolic link, a junction or another reparse
-// point (ELOOP on Linux).
-inline constexpr int kErrnoLink = 40;
+// point.
+inline constexpr int kErrnoLink = ELOOP;
 
 // What is at a name below a store directory, the name itself not followed.
 enum class EntryKind { kNone, kFile, kDirectory, kOther };
@@ -54,8 +59,8 @@ struct DirectoryEntry {
   bool is_directory = false;
 };
 
-// A held store lock file: exclusive while this object lives; destroying it
-// releases the lock and removes the file (see AcquireStoreLock).
+// A held lock file: exclusive while this object lives; destroying it
+// releases the lock and removes the file.
 class HeldLockFile {
  public:
   virtual ~HeldLockFile() = default;
@@ -68,9 +73,10 @@ class Env {
   // The platform's real Env (Win32 or POSIX, chosen when linking).
   static Env* Default();
 
-  // --- Registry (RegCreateKeyExA and friends). Results are Win32 error codes.
-  // Keys handed out are closed with RegCloseKey. POSIX has no registry: every
-  // call answers kFileNotFound.
+  // --- Registry (RegCreateKeyExA and friends). Results are Win32 error codes
+  // (win_error), the registry's own terms. Keys handed out are closed with
+  // RegCloseKey. POSIX has no registry: every key is missing and nothing can
+  // be written.
   virtual long CreateRegKey(RegKey root, const std::string& subkey,
                             std::uint32_t access, RegKey* key) = 0;
   virtual long OpenRegKey(RegKey root, const std::string& subkey,
@@ -118,14 +124,14 @@ class Env {
   virtual LibraryHandle OpenLibrary(const std::string& path) = 0;
   virtual void* FindLibraryEntry(LibraryHandle library, const char* name) = 0;
   virtual void CloseLibrary(LibraryHandle library) = 0;
-  // Calls a component's component_install_initialize found at entry with the
-  // platform's calling convention for it (WINAPI on Windows: on i686 the
-  // callee removes its four arguments). The caller's stack is as before the
-  // call either way; false when the entry left it unbalanced (a library built
-  // with another calling convention).
-  virtual bool CallComponentInitialize(void* entry, const char* library_path,
-                                       int count, const char** registered,
-                                       const char** stored) = 0;
+  // A trampoline: calls the function at entry with four pointer-sized
+  // arguments in the platform's standard calling convention for exported
+  // functions (WINAPI on Windows: on i686 the callee removes its arguments;
+  // the C convention on POSIX), its result ignored. The caller's stack is as
+  // before the call either way; false when the function left it unbalanced
+  // (one built with another calling convention).
+  virtual bool CallStdcall4(void* entry, std::uintptr_t a, std::uintptr_t b,
+                            std::uintptr_t c, std::uintptr_t d) = 0;
 
   // --- Time.
   virtual void SleepMs(std::uint32_t milliseconds) = 0;
@@ -145,10 +151,11 @@ class Env {
   // CopyFileA.
   virtual bool CopyFileOver(const std::string& from, const std::string& to,
                             bool fail_if_exists) = 0;
-  // GetLastError after the latest failed call of this Env.
+  // The error code of the latest failed call of this Env, in the system's own
+  // terms: GetLastError on Windows, errno on POSIX.
   virtual std::uint32_t LastError() = 0;
-  // FormatMessageA(FROM_SYSTEM) text for a Win32 error code, as the system
-  // gives it; empty when it has none.
+  // The system's text for such a code, as it gives it: FormatMessageA
+  // (FROM_SYSTEM) on Windows, empty when it has none; strerror on POSIX.
   virtual std::string SystemErrorText(std::uint32_t code) = 0;
   // GetTempPathA into a MAX_PATH buffer; false when the system cannot say.
   virtual bool TempDirectory(std::string* path) = 0;

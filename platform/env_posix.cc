@@ -317,11 +317,11 @@ class PosixEnv : public Env {
     return ::dlsym(library, name);
   }
   void CloseLibrary(LibraryHandle library) override { ::dlclose(library); }
-  bool CallComponentInitialize(void* entry, const char* library_path, int count,
-                               const char** registered,
-                               const char** stored) override {
-    using Entry = int (*)(const char*, int, const char**, const char**);
-    reinterpret_cast<Entry>(entry)(library_path, count, registered, stored);
+  bool CallStdcall4(void* entry, std::uintptr_t a, std::uintptr_t b,
+                    std::uintptr_t c, std::uintptr_t d) override {
+    using Entry = void (*)(std::uintptr_t, std::uintptr_t, std::uintptr_t,
+                           std::uintptr_t);
+    reinterpret_cast<Entry>(entry)(a, b, c, d);
     return true;
   }
 
@@ -346,19 +346,19 @@ class PosixEnv : public Env {
   std::uint32_t FileAttributes(const std::string& path) override {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
-      last_error_ = ErrnoToWin32(errno);
+      last_error_ = errno;
       return kInvalidFileAttributes;
     }
     return S_ISDIR(st.st_mode) ? kFileAttributeDirectory : 0x80u;
   }
   bool NewDirectory(const std::string& path) override {
     if (::mkdir(path.c_str(), 0777) == 0) return true;
-    last_error_ = ErrnoToWin32(errno);
+    last_error_ = errno;
     return false;
   }
   bool RemoveFileAt(const std::string& path) override {
     if (::unlink(path.c_str()) == 0) return true;
-    last_error_ = ErrnoToWin32(errno);
+    last_error_ = errno;
     return false;
   }
   bool IsSameFile(const std::string& a, const std::string& b) override {
@@ -370,14 +370,14 @@ class PosixEnv : public Env {
                     bool fail_if_exists) override {
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
-      last_error_ = ErrnoToWin32(errno);
+      last_error_ = errno;
       return false;
     }
     int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
     if (fail_if_exists) flags |= O_EXCL;
     int out = ::open(to.c_str(), flags, 0666);
     if (out < 0) {
-      last_error_ = ErrnoToWin32(errno);
+      last_error_ = errno;
       ::close(in);
       return false;
     }
@@ -402,7 +402,7 @@ class PosixEnv : public Env {
       }
       if (!ok) break;
     }
-    if (!ok) last_error_ = ErrnoToWin32(errno);
+    if (!ok) last_error_ = errno;
     ::close(in);
     if (::close(out) != 0) ok = false;
     if (!ok) ::unlink(to.c_str());
@@ -410,16 +410,7 @@ class PosixEnv : public Env {
   }
   std::uint32_t LastError() override { return last_error_; }
   std::string SystemErrorText(std::uint32_t code) override {
-    switch (code) {
-      case 2:
-        return "The system cannot find the file specified.\r\n";
-      case 3:
-        return "The system cannot find the path specified.\r\n";
-      case 5:
-        return "Access is denied.\r\n";
-      default:
-        return {};
-    }
+    return std::strerror(static_cast<int>(code));
   }
   bool TempDirectory(std::string* path) override {
     const char* dir = std::getenv("TMPDIR");
@@ -560,13 +551,13 @@ class PosixEnv : public Env {
     Descriptor from_dir(OpenParent(directory, from, &from_leaf, &error));
     Descriptor to_dir(OpenParent(directory, to, &to_leaf, &error));
     if (from_dir.get() < 0 || to_dir.get() < 0) {
-      last_error_ = ErrnoToWin32(error);
+      last_error_ = error;
       return false;
     }
     // rename replaces a link at to itself; it never writes through one.
     if (::renameat(from_dir.get(), from_leaf.c_str(), to_dir.get(),
                    to_leaf.c_str()) != 0) {
-      last_error_ = ErrnoToWin32(errno);
+      last_error_ = errno;
       return false;
     }
     ::fsync(to_dir.get());
@@ -634,22 +625,7 @@ class PosixEnv : public Env {
   void Exit(int status) override { std::exit(status); }
 
  private:
-  static std::uint32_t ErrnoToWin32(int e) {
-    switch (e) {
-      case ENOENT:
-        return win_error::kFileNotFound;
-      case ENOTDIR:
-        return win_error::kPathNotFound;
-      case EACCES:
-      case EPERM:
-        return win_error::kAccessDenied;
-      case EEXIST:
-        return 183;  // ERROR_ALREADY_EXISTS
-      default:
-        return 1000u + static_cast<std::uint32_t>(e);
-    }
-  }
-
+  // errno of the latest failed call.
   std::uint32_t last_error_ = 0;
 };
 

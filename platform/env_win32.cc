@@ -341,21 +341,17 @@ class Win32Env : public Env {
   void CloseLibrary(LibraryHandle library) override {
     FreeLibrary(static_cast<HMODULE>(library));
   }
-  bool CallComponentInitialize(void* entry, const char* library_path, int count,
-                               const char** registered,
-                               const char** stored) override {
+  bool CallStdcall4(void* entry, std::uintptr_t a, std::uintptr_t b,
+                    std::uintptr_t c, std::uintptr_t d) override {
 #if defined(__i386__)
     // WINAPI: the four arguments pushed right to left, removed by the callee.
     // ESI (kept across calls) holds the stack pointer from before the
     // pushes: what the callee left on the stack is measured, then the stack
-    // is put back, so a library built for cdecl cannot unbalance this frame.
+    // is put back, so a function built for cdecl cannot unbalance this frame.
     struct Call {
-      const char* library_path;
-      int count;
-      const char** registered;
-      const char** stored;
+      std::uintptr_t args[4];
       void* entry;
-    } call{library_path, count, registered, stored, entry};
+    } call{{a, b, c, d}, entry};
     std::uintptr_t left;
     asm volatile(
         "movl %%esp, %%esi\n\t"
@@ -372,8 +368,9 @@ class Win32Env : public Env {
         : "eax", "ecx", "edx", "esi", "memory", "cc");
     return left == 0;
 #else
-    using Entry = int(WINAPI*)(const char*, int, const char**, const char**);
-    reinterpret_cast<Entry>(entry)(library_path, count, registered, stored);
+    using Entry = void(WINAPI*)(std::uintptr_t, std::uintptr_t, std::uintptr_t,
+                                std::uintptr_t);
+    reinterpret_cast<Entry>(entry)(a, b, c, d);
     return true;
 #endif
   }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/registry.h"
 
 namespace brackenfold {
 namespace {
@@ -19,23 +20,6 @@ std::map<std::string, StoreEntry>& Table() {
   return *table;
 }
 
-// Closes a key opened by ReadRegistryString on every way out.
-class OpenKey {
- public:
-  OpenKey() = default;
-  ~OpenKey() {
-    if (key_) CurrentEnv().CloseRegKey(key_);
-  }
-  OpenKey(const OpenKey&) = delete;
-  OpenKey& operator=(const OpenKey&) = delete;
-  RegKey* out() { return &key_; }
-  RegKey get() const { return key_; }
-
- private:
-  RegKey key_ = 0;
-};
-
-constexpr const char kProductKey[] = "SOFTWARE\\Vantorium\\Vantorium Player\\";
 constexpr const char kWindowsKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 constexpr const char kUserShellFoldersKey[] =
@@ -80,30 +64,6 @@ bool LookupStore(const std::string& name, FilePath* directory) {
   return true;
 }
 
-bool ReadRegistryString(RegKey root, const std::string& subkey,
-                        const std::string& value_name, std::string* text) {
-  Env& env = CurrentEnv();
-  OpenKey key;
-  if (env.OpenRegKey(root, subkey, reg::kQueryValue, key.out()) !=
-      win_error::kSuccess) {
-    return false;
-  }
-  std::uint32_t size = 0;
-  if (env.QueryRegValue(key.get(), value_name, nullptr, nullptr, &size) !=
-      win_error::kSuccess) {
-    return false;
-  }
-  // One zero byte beyond the value, so a value stored without its
-  // terminator still ends.
-  std::vector<char> buffer(static_cast<std::size_t>(size) + 1, '\0');
-  if (env.QueryRegValue(key.get(), value_name, nullptr, buffer.data(), &size) !=
-      win_error::kSuccess) {
-    return false;
-  }
-  *text = buffer.data();
-  return true;
-}
-
 std::string ExpandEnvironment(const std::string& text) {
   Env& env = CurrentEnv();
   char probe[1] = {'\0'};
@@ -116,7 +76,7 @@ std::string ExpandEnvironment(const std::string& text) {
 
 bool FindSystemStoreBase(FilePath* base) {
   std::string value;
-  if (ReadDirectoryValue(kHkeyLocalMachine, kProductKey, "SystemDataPath",
+  if (ReadDirectoryValue(kHkeyLocalMachine, kProductKey, kSystemDataPathValue,
                          false, &value)) {
     *base = value;
     if (base->EnsureDirectory()) return true;
@@ -145,13 +105,13 @@ bool FindUserStoreBase(FilePath* base) {
 void DetermineStoreLocations() {
   FilePath base;
   if (FindSystemStoreBase(&base)) {
-    base.AppendDirectory("components");
+    base.AppendDirectory(kComponentsDirectoryName);
     RegisterStore(base, kSystemStoreName);
   } else {
     RegisterMissingStore(kSystemStoreName);
   }
   if (FindUserStoreBase(&base)) {
-    base.AppendDirectory("components");
+    base.AppendDirectory(kComponentsDirectoryName);
     RegisterStore(base, kUserStoreName);
   } else {
     RegisterMissingStore(kUserStoreName);

@@ -7,13 +7,19 @@
 
 #include <string>
 
-#include "platform/win_types.h"
 #include "store/file_path.h"
 
 namespace brackenfold {
 
 inline constexpr const char* kSystemStoreName = "Components-System";
 inline constexpr const char* kUserStoreName = "Components-User";
+// The player's key under HKLM, where each installation records its data
+// directory as kSystemDataPathValue; the machine-wide store is found there.
+inline constexpr const char* kProductKey =
+    "SOFTWARE\\Vantorium\\Vantorium Player\\";
+inline constexpr const char* kSystemDataPathValue = "SystemDataPath";
+// The directory of a store, in the data directory or a base directory.
+inline constexpr const char* kComponentsDirectoryName = "components";
 
 void DetermineStoreLocations();
 bool LookupStore(const std::string& name, FilePath* directory);
@@ -21,8 +27,6 @@ void RegisterStore(const FilePath& directory, const std::string& name);
 void RegisterMissingStore(const std::string& name);
 bool FindSystemStoreBase(FilePath* base);
 bool FindUserStoreBase(FilePath* base);
-bool ReadRegistryString(RegKey root, const std::string& subkey,
-                        const std::string& value_name, std::string* text);
 std::string ExpandEnvironment(const std::string& text);
 
 // Tests only: empties the table, as in a freshly loaded library.

@@ -1,7 +1,7 @@
 #include "win32/browser_check.h"
 
 #include "platform/env.h"
-#include "win32/brackenfold.h"
+#include "win32/host_window.h"
 
 namespace brackenfold {
 namespace {

@@ -4,13 +4,13 @@
 #include <vector>
 
 #include "platform/env.h"
-#include "win32/brackenfold.h"
+#include "win32/directory_path.h"
 #include "win32/fatal_error.h"
+#include "win32/host_window.h"
 
 namespace brackenfold {
 namespace {
 
-constexpr int kIdOk = 1;
 constexpr int kIdCancel = 2;
 constexpr int kComboSelectionChanged = 1;  // CBN_SELCHANGE
 constexpr std::size_t kPromptMax = 1023;
@@ -89,7 +89,7 @@ int DlgEditDirectory::Run(std::string* directory, const char* prompt,
   DirectoryDialogProc proc;
   std::intptr_t result = CurrentEnv().RunModalDialog(
       ModuleInstance(), kResourceId, HostWindow(), &proc);
-  if (result == kIdOk) *directory = state.directory;
+  if (result == box::kIdOk) *directory = state.directory;
   return static_cast<int>(result);
 }
 
@@ -229,7 +229,7 @@ void DlgEditDirectory::OnDirectoryOk(DialogWindow& dialog) {
     }
   }
   state.directory = text;
-  dialog.End(kIdOk);
+  dialog.End(box::kIdOk);
 }
 
 bool DirectoryDialogProc::OnInitDialog(DialogWindow& dialog) {
@@ -246,7 +246,7 @@ bool DirectoryDialogProc::OnInitDialog(DialogWindow& dialog) {
 
 bool DirectoryDialogProc::OnCommand(DialogWindow& dialog, int control_id,
                                     int notify_code) {
-  if (control_id == kIdOk) {
+  if (control_id == box::kIdOk) {
     DlgEditDirectory::OnDirectoryOk(dialog);
     return true;
   }

@@ -63,7 +63,7 @@ bool WriteInternetExplorerKeys(const std::string& library_path,
     }
     for (int i = 0; i < step.value_count; ++i) {
       const ValueStep& value = step.values[i];
-      if (!RegistryHelper::SetStringValue(
+      if (!WriteRegistryString(
               key.get(), value.name,
               value.data != nullptr ? value.data : library_path)) {
         *detail = value.failure;

@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "platform/env.h"
-#include "win32/brackenfold.h"
+#include "platform/registry.h"
+#include "win32/directory_path.h"
 #include "win32/dlg_edit_directory.h"
 #include "win32/fatal_error.h"
-#include "win32/registry_helper.h"
+#include "win32/host_window.h"
+#include "win32/plugin_library.h"
 
 namespace brackenfold {
 namespace {
@@ -21,28 +23,16 @@ const char kInstallDirectory[] = "Install Directory";
 const char kPrompt[] =
     "The following is detected as your Netscape Plug-ins directory. Simply "
     "select OK unless you know that you have a special situation.";
-constexpr int kIdOk = 1;
 
 bool OpenKey(RegKey root, const std::string& subkey, ScopedRegKey* key) {
-  return CurrentEnv().OpenRegKey(root, subkey, reg::kAllAccess,
-                                 key->receive()) == win_error::kSuccess;
+  return key->Open(root, subkey, reg::kAllAccess) == win_error::kSuccess;
 }
 
-// Reads a text value of at most limit bytes. The text ends at its first zero
-// byte, or at the end of the data when the value was stored without one.
+// Reads the install directory, a text value of at most limit bytes.
 bool QueryText(RegKey key, std::uint32_t limit, std::string* text) {
-  std::vector<char> buffer(limit + 1, '\0');
   std::uint32_t type = 0;
-  std::uint32_t size = limit;
-  long result = CurrentEnv().QueryRegValue(key, kInstallDirectory, &type,
-                                           buffer.data(), &size);
-  if (result != win_error::kSuccess) return false;
-  if (type != reg::kSz && type != reg::kExpandSz && type != reg::kMultiSz) {
-    return false;
-  }
-  if (size > limit) size = limit;
-  *text = std::string(buffer.data(), strnlen(buffer.data(), size));
-  return true;
+  return ReadRegistryText(key, kInstallDirectory, text, limit, &type) &&
+         (type == reg::kSz || type == reg::kExpandSz || type == reg::kMultiSz);
 }
 
 }  // namespace
@@ -103,7 +93,8 @@ bool NetscapeHelper::ReadNewestInstallDirectory() {
 
 bool NetscapeHelper::ChoosePluginDirectory() {
   for (;;) {
-    if (DlgEditDirectory::Run(&chosen_directory_, kPrompt, false) == kIdOk) {
+    if (DlgEditDirectory::Run(&chosen_directory_, kPrompt, false) ==
+        box::kIdOk) {
       return true;
     }
     if (ConfirmCancel(nullptr)) return false;
@@ -111,7 +102,7 @@ bool NetscapeHelper::ChoosePluginDirectory() {
 }
 
 void NetscapeHelper::CopyPluginLibrary(const std::string& source) {
-  std::string target = JoinPath(chosen_directory_, "NPAXVnt.dll");
+  std::string target = JoinPath(chosen_directory_, kPluginLibraryName);
   CreateDirectoryPath(chosen_directory_);
   Env& env = CurrentEnv();
   if (!env.CopyFileOver(source, target, false)) {

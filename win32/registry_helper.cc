@@ -5,13 +5,6 @@
 
 namespace brackenfold {
 
-void ScopedRegKey::Close() {
-  if (key_ != 0) {
-    CurrentEnv().CloseRegKey(key_);
-    key_ = 0;
-  }
-}
-
 void RegistryHelper::CreateKey(RegKey root, const std::string& subkey,
                                RegKey* key, const std::string& description,
                                bool delete_on_denied) {
@@ -40,17 +33,10 @@ bool RegistryHelper::TryCreateKey(RegKey root, const std::string& subkey,
   }
 }
 
-bool RegistryHelper::SetStringValue(RegKey key, const std::string& name,
-                                    const std::string& data) {
-  return CurrentEnv().SetRegValue(key, name, reg::kSz, data.c_str(),
-                                  static_cast<std::uint32_t>(
-                                      data.size() + 1)) == win_error::kSuccess;
-}
-
 bool RegistryHelper::DeleteKeyTree(RegKey root, const std::string& subkey) {
   Env& env = CurrentEnv();
   ScopedRegKey key;
-  if (env.OpenRegKey(root, subkey, reg::kRead | reg::kDelete, key.receive()) !=
+  if (key.Open(root, subkey, reg::kRead | reg::kDelete) !=
       win_error::kSuccess) {
     return false;
   }

@@ -1,14 +1,16 @@
-// RegistryHelper: the few registry operations the browser registration needs,
-// all through the current Env. CreateKey throws RegistryHelperException when a
-// key can be neither created nor opened (after deleting the key's tree and
-// trying once more when access was denied and the caller allows it);
-// TryCreateKey is the non-throwing form everything else calls.
+// RegistryHelper: the registry operations the browser registration needs
+// beyond platform/registry.h, all through the current Env. CreateKey throws
+// RegistryHelperException when a key can be neither created nor opened (after
+// deleting the key's tree and trying once more when access was denied and the
+// caller allows it); TryCreateKey is the non-throwing form everything else
+// calls.
 #ifndef BRACKENFOLD_WIN32_REGISTRY_HELPER_H_
 #define BRACKENFOLD_WIN32_REGISTRY_HELPER_H_
 
 #include <string>
 #include <utility>
 
+#include "platform/registry.h"
 #include "platform/win_types.h"
 
 namespace brackenfold {
@@ -38,33 +40,9 @@ class RegistryHelper {
   // CreateKey with an empty description; false when anything was thrown.
   static bool TryCreateKey(RegKey root, const std::string& subkey, RegKey* key,
                            bool delete_on_denied) noexcept;
-  // A REG_SZ value whose stored size counts the terminating zero; the empty
-  // name is the key's default value.
-  static bool SetStringValue(RegKey key, const std::string& name,
-                             const std::string& data);
   // Deletes root\subkey and all its subkeys; false when the key cannot be
   // opened or any part of it cannot be deleted (what was deleted stays so).
   static bool DeleteKeyTree(RegKey root, const std::string& subkey);
-};
-
-// Owns an open registry key and closes it when it goes.
-class ScopedRegKey {
- public:
-  ScopedRegKey() = default;
-  ~ScopedRegKey() { Close(); }
-  ScopedRegKey(const ScopedRegKey&) = delete;
-  ScopedRegKey& operator=(const ScopedRegKey&) = delete;
-
-  RegKey get() const { return key_; }
-  // Where an opening call stores the key; closes any key held before.
-  RegKey* receive() {
-    Close();
-    return &key_;
-  }
-  void Close();
-
- private:
-  RegKey key_ = 0;
 };
 
 }  // namespace brackenfold

@@ -15,7 +15,8 @@
 #include "component/component_install.h"
 #include "tests/component/component_test_support.h"
 #include "tests/reliability/reliability_support.h"
-#include "win32/brackenfold.h"
+#include "win32/blob_list.h"
+#include "win32/directory_path.h"
 
 namespace brackenfold {
 namespace {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/registry.h"
 #include "tests/store/store_test_support.h"
 #include "tests/support/fake_env.h"
 

@@ -272,11 +272,9 @@ void* FakeEnv::FindLibraryEntry(LibraryHandle library, const char* name) {
 void FakeEnv::CloseLibrary(LibraryHandle library) {
   base_->CloseLibrary(library);
 }
-bool FakeEnv::CallComponentInitialize(void* entry, const char* library_path,
-                                      int count, const char** registered,
-                                      const char** stored) {
-  return base_->CallComponentInitialize(entry, library_path, count, registered,
-                                        stored);
+bool FakeEnv::CallStdcall4(void* entry, std::uintptr_t a, std::uintptr_t b,
+                           std::uintptr_t c, std::uintptr_t d) {
+  return base_->CallStdcall4(entry, a, b, c, d);
 }
 
 void FakeEnv::SleepMs(std::uint32_t milliseconds) {

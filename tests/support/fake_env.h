@@ -117,9 +117,8 @@ class FakeEnv : public Env {
   LibraryHandle OpenLibrary(const std::string& path) override;
   void* FindLibraryEntry(LibraryHandle library, const char* name) override;
   void CloseLibrary(LibraryHandle library) override;
-  bool CallComponentInitialize(void* entry, const char* library_path, int count,
-                               const char** registered,
-                               const char** stored) override;
+  bool CallStdcall4(void* entry, std::uintptr_t a, std::uintptr_t b,
+                    std::uintptr_t c, std::uintptr_t d) override;
 
   void SleepMs(std::uint32_t milliseconds) override;
   std::uint32_t TickCount() override { return ticks; }

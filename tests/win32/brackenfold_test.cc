@@ -11,6 +11,8 @@
 #include "store/index_file.h"
 #include "tests/component/component_test_support.h"
 #include "tests/support/fake_env.h"
+#include "win32/blob_list.h"
+#include "win32/host_window.h"
 
 namespace brackenfold {
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/fake_env.h"
-#include "win32/brackenfold.h"
+#include "win32/host_window.h"
 
 namespace brackenfold {
 namespace {

@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "tests/support/fake_env.h"
-#include "win32/brackenfold.h"
+#include "win32/directory_path.h"
 
 namespace brackenfold {
 namespace {
 
-const char kSourceModule[] = "win32/brackenfold.cc";
+const char kSourceModule[] = "win32/directory_path.cc";
 
 // FakeEnv with a small Windows file system in memory: the paths that exist,
 // and the ones whose status or creation fails.

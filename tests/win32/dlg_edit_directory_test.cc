@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "tests/support/fake_env.h"
-#include "win32/brackenfold.h"
+#include "win32/host_window.h"
 
 namespace brackenfold {
 namespace {

@@ -15,7 +15,7 @@
 
 #include "platform/dialog.h"
 #include "tests/support/fake_env.h"
-#include "win32/brackenfold.h"
+#include "win32/host_window.h"
 
 namespace brackenfold {
 namespace {

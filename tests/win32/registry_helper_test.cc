@@ -158,7 +158,7 @@ TEST_F(RegistryHelperTest, TryCreateKeyAnswersInsteadOfThrowing) {
       RegistryHelper::TryCreateKey(kHkeyLocalMachine, kKey, &key, true));
 }
 
-TEST_F(RegistryHelperTest, SetStringValueStoresTheTerminatingZero) {
+TEST_F(RegistryHelperTest, WriteRegistryStringStoresTheTerminatingZero) {
   const struct {
     const char* name;
     const char* data;
@@ -169,14 +169,14 @@ TEST_F(RegistryHelperTest, SetStringValueStoresTheTerminatingZero) {
   ASSERT_TRUE(RegistryHelper::TryCreateKey(kHkeyLocalMachine, kKey,
                                            key.receive(), false));
   for (const auto& c : cases) {
-    ASSERT_TRUE(RegistryHelper::SetStringValue(key.get(), c.name, c.data));
+    ASSERT_TRUE(WriteRegistryString(key.get(), c.name, c.data));
     auto value = env_.RegValue(kHkeyLocalMachine, kKey, c.name);
     ASSERT_TRUE(value.has_value()) << c.name;
     EXPECT_EQ(reg::kSz, value->type);
     EXPECT_EQ(std::string(c.data) + std::string(1, '\0'), value->data);
   }
   env_.failing_value_names = {"Location"};
-  EXPECT_FALSE(RegistryHelper::SetStringValue(key.get(), "Location", "x"));
+  EXPECT_FALSE(WriteRegistryString(key.get(), "Location", "x"));
 }
 
 TEST_F(RegistryHelperTest, DeleteKeyTreeRemovesOnlyThatTree) {

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "platform/dialog.h"
-#include "win32/brackenfold.h"
 #include "win32/dlg_edit_directory.h"
+#include "win32/host_window.h"
 
 namespace brackenfold {
 namespace {

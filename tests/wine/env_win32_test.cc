@@ -70,8 +70,10 @@ TEST_P(ComponentInitialize, ArgumentsArriveAndTheStackIsChecked) {
   // Called twice: a stack left unbalanced by the first call would shift
   // everything the second one is given.
   for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(env->CallComponentInitialize(entry, stored_path.c_str(), 3,
-                                           registered, stored),
+    EXPECT_EQ(env->CallStdcall4(
+                  entry, reinterpret_cast<std::uintptr_t>(stored_path.c_str()),
+                  3, reinterpret_cast<std::uintptr_t>(registered),
+                  reinterpret_cast<std::uintptr_t>(stored)),
               GetParam().removes_its_arguments);
   }
   env->CloseLibrary(library);

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "win32/brackenfold.h"
+#include "win32/directory_path.h"
 #include "win32/fatal_error.h"
 
 namespace {

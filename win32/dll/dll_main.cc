@@ -3,7 +3,7 @@
 // unload.
 #include <windows.h>
 
-#include "win32/brackenfold.h"
+#include "win32/host_window.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason,
                                LPVOID reserved) {

@@ -1,1 +1,0 @@
-// Replaced when the install driver lands.
