@@ -8,15 +8,14 @@
 #include "blob/fork_sink.h"
 #include "blob/leading_integer.h"
 #include "platform/env.h"
+#include "platform/unique_file.h"
 #include "store/index_file.h"
 #include "store/text.h"
-#include "platform/unique_file.h"
 
 namespace brackenfold {
 namespace {
 
 constexpr std::size_t kPayloadWriteBuffer = 64 * 1024;
-
 
 bool CollectPayloadName(void* context, const std::string& file_name,
                         const char* fork_name, std::uint32_t, std::uint32_t) {

@@ -7,8 +7,8 @@
 #include "component/component_blob.h"
 #include "component/prerequisite_check.h"
 #include "platform/env.h"
-#include "store/store_lock.h"
 #include "platform/unique_file.h"
+#include "store/store_lock.h"
 
 namespace brackenfold {
 namespace {

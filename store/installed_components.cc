@@ -1,11 +1,11 @@
 #include "store/installed_components.h"
 
 #include "platform/env.h"
+#include "platform/unique_file.h"
 #include "store/index_file.h"
 #include "store/store_locations.h"
 #include "store/store_lock.h"
 #include "store/text.h"
-#include "platform/unique_file.h"
 
 namespace brackenfold {
 

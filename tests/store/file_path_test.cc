@@ -82,7 +82,8 @@ TEST_F(FilePathTest, DirectoriesAreMadeButFilesAreNotReplaced) {
   EXPECT_FALSE(FilePath(dir_ + "plain").MakeDirectory());
   EXPECT_FALSE(FilePath(dir_ + "plain/below/").EnsureDirectory());
   EXPECT_EQ(Read(dir_ + "plain"), "data");
-  EXPECT_FALSE(FilePath("relative-name-without-separator-xyz").EnsureDirectory());
+  EXPECT_FALSE(
+      FilePath("relative-name-without-separator-xyz").EnsureDirectory());
 }
 
 TEST_F(FilePathTest, RemoveFileKeepsDirectoriesAndAcceptsNothing) {
@@ -95,10 +96,12 @@ TEST_F(FilePathTest, RemoveFileKeepsDirectoriesAndAcceptsNothing) {
 
 TEST_F(FilePathTest, CopyFileToHonoursOverwriteAndCopiesLargeFiles) {
   std::string big(100000, '\0');
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  for (std::size_t i = 0; i < big.size(); ++i)
+    big[i] = static_cast<char>(i * 7);
   Write(dir_ + "src", big);
   Write(dir_ + "dst", "old");
-  EXPECT_FALSE(FilePath(dir_ + "src").CopyFileTo(FilePath(dir_ + "dst"), false));
+  EXPECT_FALSE(
+      FilePath(dir_ + "src").CopyFileTo(FilePath(dir_ + "dst"), false));
   EXPECT_EQ(Read(dir_ + "dst"), "old");
   EXPECT_TRUE(FilePath(dir_ + "src").CopyFileTo(FilePath(dir_ + "dst"), true));
   EXPECT_EQ(Read(dir_ + "dst"), big);
@@ -110,8 +113,7 @@ TEST_F(FilePathTest, CopyFileToTheSameFileKeepsItsBytes) {
   // Reached by the same path, or through a hard link: counted as copied,
   // never emptied by opening it for writing.
   Write(dir_ + "lib.dll", "MZ plug-in");
-  ASSERT_EQ(::link((dir_ + "lib.dll").c_str(), (dir_ + "link.dll").c_str()),
-            0);
+  ASSERT_EQ(::link((dir_ + "lib.dll").c_str(), (dir_ + "link.dll").c_str()), 0);
   for (const char* name : {"lib.dll", "link.dll"}) {
     EXPECT_TRUE(
         FilePath(dir_ + "lib.dll").CopyFileTo(FilePath(dir_ + name), true));

@@ -73,9 +73,12 @@ TEST_F(StoreCommandsTest, IndexPrintsEveryEntryWithItsFiles) {
 }
 
 TEST_F(StoreCommandsTest, JsonHoldsTheEntriesAndVersions) {
-  const std::string store =
-      Store("s", {{"VIEWER", 3, {{"caf\xe9.dll", "caf\xe9" "3C000000.dll"}}},
-                  {"CORE", -1, {}}});
+  const std::string store = Store("s", {{"VIEWER",
+                                         3,
+                                         {{"caf\xe9.dll",
+                                           "caf\xe9"
+                                           "3C000000.dll"}}},
+                                        {"CORE", -1, {}}});
   ToolRun run = Bfold("index --json '" + store + "'");
   ASSERT_EQ(run.status, 0) << run.err;
   const auto index = nlohmann::json::parse(run.out);
