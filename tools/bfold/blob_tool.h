@@ -79,8 +79,8 @@ bool CountBytes(void* context, const char* bytes, std::size_t count);
 
 void AddKeygenCommand(CLI::App& app);   // pack_commands.cc
 void AddPackCommand(CLI::App& app);     // pack_commands.cc
-void AddVerifyCommand(CLI::App& app);   // inspect_commands.cc
-void AddListCommand(CLI::App& app);     // inspect_commands.cc
+void AddVerifyCommand(CLI::App& app);   // verify_list_commands.cc
+void AddListCommand(CLI::App& app);     // verify_list_commands.cc
 void AddExtractCommand(CLI::App& app);  // extract_command.cc
 
 }  // namespace brackenfold
