@@ -180,7 +180,7 @@ dll() {
   local loader=$WINE64 dir=$BUILD-$1
   [[ $1 == i686 ]] && loader=$WINE32
   DLL=("$ROOT/bench/host_install.sh" "$loader" "$dir/install_host.exe"
-    "$(winpath "$dir/resources/Brackenfold.dll")" "$(winpath "$OUT/data")" "$2"
+    "$(winpath "$dir/win32/dll/Brackenfold.dll")" "$(winpath "$OUT/data")" "$2"
     "$(winpath "$WORK/plugin.dll")")
 }
 {
@@ -328,7 +328,7 @@ if [[ $PROFILE == 1 ]]; then
     dll i686 "$2"
     perf record -q -o "$WORK/perf.data" "${DLL[@]}" >/dev/null 2>&1
     python3 "$ROOT/bench/wine_profile.py" "$WORK/perf.data" \
-      "$BUILD-i686/resources/Brackenfold.dll" i686-w64-mingw32-nm \
+      "$BUILD-i686/win32/dll/Brackenfold.dll" i686-w64-mingw32-nm \
       >"$RESULTS/profile-$1.txt"
   }
   dll_profile dll-i686 "$(winpath "$BLOB")"

@@ -31,7 +31,7 @@ BFOLD=$ROOT/native/tools/bfold
 
 rm -rf "$OUT"
 mkdir -p "$OUT/dist" "$OUT/blobs"
-cp "$ROOT/mingw-i686/resources/Brackenfold.dll" "$OUT/dist/Brackenfold.dll"
+cp "$ROOT/mingw-i686/win32/dll/Brackenfold.dll" "$OUT/dist/Brackenfold.dll"
 python3 tests/wine/check_dll_tables.py i686-w64-mingw32-objdump "$OUT/dist/Brackenfold.dll"
 
 export BRACKENFOLD_WINEPREFIX=$OUT/wineprefix

@@ -86,7 +86,7 @@ esac
 
 mkdir -p "$OUT/signed"
 rm -f "$OUT/Brackenfold.dll" "$OUT/signed/Brackenfold.dll" "$OUT/SHA256SUMS" "$OUT/BUILDINFO"
-cp "$BUILD/resources/Brackenfold.dll" "$OUT/Brackenfold.dll"
+cp "$BUILD/win32/dll/Brackenfold.dll" "$OUT/Brackenfold.dll"
 
 # Signing. The demo certificate is self-signed and published nowhere; it
 # shows the mechanics and lets tests verify a signature, nothing more.
