@@ -62,8 +62,8 @@ std::string PublicKeyBytes(const char* command, const std::string& path) {
   return der;
 }
 
-OpenedBlob::OpenedBlob(const char* command, const std::string& path,
-                       const std::string& key)
+BlobFileReader::BlobFileReader(const char* command, const std::string& path,
+                               const std::string& key)
     : file_(OpenUniqueFile(path, "rb")), key_(key) {
   if (!file_) {
     Fail(command, kExitFailed, path + ": cannot open: " + std::strerror(errno));
@@ -71,7 +71,7 @@ OpenedBlob::OpenedBlob(const char* command, const std::string& path,
   reader_ = FreshReader();
 }
 
-std::unique_ptr<BlobReader> OpenedBlob::FreshReader() {
+std::unique_ptr<BlobReader> BlobFileReader::FreshReader() {
   return std::make_unique<BlobReader>(
       StdioBlobStream(file_.get()),
       reinterpret_cast<const unsigned char*>(key_.data()));

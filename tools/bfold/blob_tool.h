@@ -46,10 +46,10 @@ std::string PublicKeyBytes(const char* command, const std::string& path);
 
 // A blob file opened for reading, with its reader, whose "ELGA\n" sections
 // verify against the key given (kBlobPublicKeySize bytes, kept by the caller).
-class OpenedBlob {
+class BlobFileReader {
  public:
-  OpenedBlob(const char* command, const std::string& path,
-             const std::string& key);
+  BlobFileReader(const char* command, const std::string& path,
+                 const std::string& key);
   BlobReader& reader() { return *reader_; }
   // A second, fresh reader over the same file.
   std::unique_ptr<BlobReader> FreshReader();

@@ -132,7 +132,7 @@ void RunExtract(const ExtractOptions& options) {
   }
   std::string directory = options.directory.empty() ? "." : options.directory;
   std::string key = PublicKeyBytes("extract", options.key_path);
-  OpenedBlob blob("extract", options.blob, key);
+  BlobFileReader blob("extract", options.blob, key);
   BlobReader& reader = blob.reader();
   OpenForExtraction(options, reader);
   std::vector<std::string> names = options.names;

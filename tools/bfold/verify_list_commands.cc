@@ -36,13 +36,13 @@ struct Standing {
   BlobVerdict digest = BlobVerdict::Malformed;
 };
 
-BlobVerdict Verdict(OpenedBlob& blob, BlobCheck required_check) {
+BlobVerdict Verdict(BlobFileReader& blob, BlobCheck required_check) {
   std::unique_ptr<BlobReader> reader = blob.FreshReader();
   reader->Open(required_check, false);
   return reader->GetVerdict();
 }
 
-Standing CheckStanding(OpenedBlob& blob) {
+Standing CheckStanding(BlobFileReader& blob) {
   Standing standing;
   standing.signature = Verdict(blob, BlobCheck::Signature);
   if (standing.signature == BlobVerdict::Ok ||
@@ -82,7 +82,7 @@ struct BlobQuery {
 
 void RunVerify(const BlobQuery& query) {
   std::string key = PublicKeyBytes("verify", query.key_path);
-  OpenedBlob blob("verify", query.blob, key);
+  BlobFileReader blob("verify", query.blob, key);
   Standing standing = CheckStanding(blob);
   Json document = {
       {"blob", JsonText(query.blob)},
@@ -163,7 +163,7 @@ void PrintDescriptor(BlobReader& reader) {
 
 void RunList(const BlobQuery& query) {
   std::string key = PublicKeyBytes("list", query.key_path);
-  OpenedBlob blob("list", query.blob, key);
+  BlobFileReader blob("list", query.blob, key);
   BlobReader& reader = blob.reader();
   if (!reader.Open(BlobCheck::None, true)) {
     Fail("list", kExitFailed,
