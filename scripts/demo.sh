@@ -49,7 +49,7 @@ echo "Vantorium viewer data" >"$OUT/src/viewer/viewer.dat"
 # The viewer's initialisation library records the call it gets beside itself
 # (viewerXXXXXXXX.dll.calls); it is a Windows DLL, so only the Wine run loads
 # it, and the Linux tool passes it over.
-cp "$ROOT/mingw-i686/tests/component/init_recorder.dll" "$OUT/src/viewer/viewer.dll"
+cp "$ROOT/mingw-i686/tests/wine/init_recorder.dll" "$OUT/src/viewer/viewer.dll"
 "$BFOLD" pack "$OUT/src/core" -o "$OUT/blobs/core.blob" --key keys/demo-private.key \
   --id core --version 2 --title "Vantorium core" --description "What every viewer needs" |
   sed 's/^/  /'
