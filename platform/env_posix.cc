@@ -319,9 +319,14 @@ class PosixEnv : public Env {
   void CloseLibrary(LibraryHandle library) override { ::dlclose(library); }
   bool CallStdcall4(void* entry, std::uintptr_t a, std::uintptr_t b,
                     std::uintptr_t c, std::uintptr_t d) override {
-    using Entry = void (*)(std::uintptr_t, std::uintptr_t, std::uintptr_t,
-                           std::uintptr_t);
-    reinterpret_cast<Entry>(entry)(a, b, c, d);
+    // The C convention leaves no stack to balance. A call through another
+    // function type than the callee's is undefined in C++ (and caught by
+    // UBSan), so the one entry called this way, a component's
+    // component_install_initialize, is called through its own type.
+    using Entry = int (*)(const char*, int, const char**, const char**);
+    reinterpret_cast<Entry>(entry)(
+        reinterpret_cast<const char*>(a), static_cast<int>(b),
+        reinterpret_cast<const char**>(c), reinterpret_cast<const char**>(d));
     return true;
   }
 
