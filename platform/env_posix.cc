@@ -323,10 +323,15 @@ class PosixEnv : public Env {
     // function type than the callee's is undefined in C++ (and caught by
     // UBSan), so the one entry called this way, a component's
     // component_install_initialize, is called through its own type.
+    // The integers were made from these pointers by the caller.
     using Entry = int (*)(const char*, int, const char**, const char**);
-    reinterpret_cast<Entry>(entry)(
-        reinterpret_cast<const char*>(a), static_cast<int>(b),
-        reinterpret_cast<const char**>(c), reinterpret_cast<const char**>(d));
+    // NOLINTBEGIN(performance-no-int-to-ptr)
+    const auto* path = reinterpret_cast<const char*>(a);
+    auto** registered = reinterpret_cast<const char**>(c);
+    auto** stored = reinterpret_cast<const char**>(d);
+    // NOLINTEND(performance-no-int-to-ptr)
+    reinterpret_cast<Entry>(entry)(path, static_cast<int>(b), registered,
+                                   stored);
     return true;
   }
 
