@@ -91,7 +91,8 @@ cppcheck_run() {
     --language=c++ --inline-suppr --suppressions-list=.cppcheck-suppressions \
     --error-exitcode=1 -I . -D__linux__ -U_WIN32 \
     --template='{file}:{line}: {severity} ({id}): {message}' \
-    platform/env.cc platform/env_posix.cc store blob component win32 tools
+    platform/env.cc platform/env_posix.cc platform/env_posix_store_files.cc \
+    platform/env_posix_snapshot.cc store blob component win32 tools
 }
 
 step "sanitizer build (clang, ASan+UBSan, libFuzzer)" build
