@@ -66,6 +66,49 @@ void ShowComponentInstallError() {
                               kComponentErrorCaption, box::kOk);
 }
 
+namespace {
+
+// The plug-in library goes into the data directory as NPAXVnt.dll.
+// Internet Explorer must never be pointed at a file that is not there: a
+// failed copy (an older NPAXVnt.dll held by a running browser) is shown, and
+// false ends the call.
+bool CopyPluginIntoDataDirectory(InstallContext* context,
+                                 const char* plugin_library) {
+  context->plugin_source = FilePath(plugin_library);
+  context->plugin_copy = InDirectory(context->data_directory);
+  context->plugin_copy.AppendFile(kPluginLibraryName);
+  int copy_error = 0;
+  if (!context->plugin_source.CopyFileTo(context->plugin_copy, true,
+                                         &copy_error)) {
+    ShowPluginCopyError(context->plugin_source, context->plugin_copy,
+                        copy_error);
+    return false;
+  }
+  return true;
+}
+
+// Makes components/ in the data directory and installs the components of the
+// blob list there, checked against the machine-wide store only; a failure is
+// shown, and false ends the call.
+bool InstallBlobComponents(InstallContext* context, const char* blob_list) {
+  context->components_directory = InDirectory(context->data_directory);
+  context->components_directory.AppendDirectory(kComponentsDirectoryName);
+  context->components_directory.MakeDirectory();
+
+  ParseBlobList(blob_list, &context->blob_list);
+
+  const InstalledComponents installed =
+      SearchInstalledComponents(SearchDirectories(true, SearchListFile()));
+  if (!InstallComponents(installed, context->components_directory,
+                         context->blob_list)) {
+    ShowComponentInstallError();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int DoInstall(const char* data_directory, const char* blob_list,
               const char* plugin_library) {
   if (!data_directory) data_directory = "";
@@ -100,37 +143,13 @@ int DoInstall(const char* data_directory, const char* blob_list,
     netscape.CopyPluginLibrary(plugin_library);
   }
 
-  // The plug-in library goes into the data directory as NPAXVnt.dll.
-  // Internet Explorer must never be pointed at a file that is not there: a
-  // failed copy (an older NPAXVnt.dll held by a running browser) ends the call.
-  context.plugin_source = FilePath(plugin_library);
-  context.plugin_copy = InDirectory(context.data_directory);
-  context.plugin_copy.AppendFile(kPluginLibraryName);
-  int copy_error = 0;
-  if (!context.plugin_source.CopyFileTo(context.plugin_copy, true,
-                                        &copy_error)) {
-    ShowPluginCopyError(context.plugin_source, context.plugin_copy, copy_error);
-    return -1;
-  }
+  if (!CopyPluginIntoDataDirectory(&context, plugin_library)) return -1;
 
   // Internet Explorer is pointed at the copy; a failure has been shown to the
   // user there, and the installation goes on.
   RegisterInternetExplorerPlugin(context.plugin_copy.PathText());
 
-  context.components_directory = InDirectory(context.data_directory);
-  context.components_directory.AppendDirectory(kComponentsDirectoryName);
-  context.components_directory.MakeDirectory();
-
-  ParseBlobList(blob_list, &context.blob_list);
-
-  // The components, checked against the machine-wide store only.
-  const InstalledComponents installed =
-      SearchInstalledComponents(SearchDirectories(true, SearchListFile()));
-  if (!InstallComponents(installed, context.components_directory,
-                         context.blob_list)) {
-    ShowComponentInstallError();
-    return -1;
-  }
+  if (!InstallBlobComponents(&context, blob_list)) return -1;
   return 0;
 }
 
