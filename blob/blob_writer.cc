@@ -105,13 +105,20 @@ bool BlobWriter::AddBytes(const std::string& name, std::string bytes,
 bool BlobWriter::Write(Spool& spool, std::string* blob_out, std::FILE* file_out,
                        std::string* error) {
   digest_.clear();
-  const std::uint64_t total = TotalBytes();
+  std::string toc;
+  std::string head;
+  return WriteDataArea(spool, &toc, error) &&
+         MakeHead(spool, toc, &head, error) &&
+         CopyOut(spool, head, blob_out, file_out, error);
+}
 
-  // The data area, fork by fork, and the table of contents beside it.
-  std::string toc = "TOC \n";
+bool BlobWriter::WriteDataArea(Spool& spool, std::string* toc,
+                               std::string* error) {
+  const std::uint64_t total = TotalBytes();
+  *toc = "TOC \n";
   std::uint64_t done = 0;
   for (const auto& [name, forks] : files_) {
-    toc += "FILE\n" + name + "\n" + std::to_string(forks.size()) + "\n";
+    *toc += "FILE\n" + name + "\n" + std::to_string(forks.size()) + "\n";
     for (const auto& [fork, source] : forks) {
       UniqueFile file;
       if (!source.path.empty()) {
@@ -134,15 +141,18 @@ bool BlobWriter::Write(Spool& spool, std::string* blob_out, std::FILE* file_out,
                  "2147483647 bytes per fork and in its data area";
         return false;
       }
-      toc += fork + "\n" + std::to_string(offset) + "\n" +
-             std::to_string(compressed) + "\n" + std::to_string(uncompressed) +
-             "\n";
+      *toc += fork + "\n" + std::to_string(offset) + "\n" +
+              std::to_string(compressed) + "\n" + std::to_string(uncompressed) +
+              "\n";
     }
   }
-  toc += "DATA\n";
+  *toc += "DATA\n";
+  return true;
+}
 
-  std::string head;
-  if (!MakeHead(spool, toc, &head, error)) return false;
+bool BlobWriter::CopyOut(Spool& spool, const std::string& head,
+                         std::string* blob_out, std::FILE* file_out,
+                         std::string* error) {
   std::vector<unsigned char> in(kPiece);
   std::size_t got;
   auto emit = [&](const void* bytes, std::size_t count) {

@@ -76,6 +76,9 @@ class BlobWriter {
                std::string* error);
   bool Write(Spool& spool, std::string* blob_out, std::FILE* file_out,
              std::string* error);
+  // Compresses every fork onto the spool, in name order, and makes the table
+  // of contents that places them.
+  bool WriteDataArea(Spool& spool, std::string* toc, std::string* error);
   // The bytes to read, as far as the files' sizes tell.
   std::uint64_t TotalBytes() const;
   // Deflates one fork's bytes (from file when not null, else from
@@ -87,6 +90,10 @@ class BlobWriter {
   // data area: magic, version, signature sections and toc.
   bool MakeHead(Spool& spool, const std::string& toc, std::string* head,
                 std::string* error);
+  // Writes head and then the spool's data area to blob_out when it is not
+  // null, else to file_out.
+  bool CopyOut(Spool& spool, const std::string& head, std::string* blob_out,
+               std::FILE* file_out, std::string* error);
 
   std::map<std::string, std::map<std::string, Source>> files_;
   const BlobKey* key_ = nullptr;
