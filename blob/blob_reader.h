@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "blob/blob_public_key.h"
 #include "blob/fork_sink.h"
@@ -105,6 +106,12 @@ class BlobReader {
   bool ReadFileEntry();
   // Reads and checks the signature block; sets verdict_ when it fails.
   bool ReadSignatureBlock(BlobCheck required_check, bool skip_checks);
+  struct SignatureSection;  // blob_signature.cc
+  bool ReadSignatureSections(std::vector<SignatureSection>* sections);
+  // Checks the digest and signature sections against the rest of the stream,
+  // whose position it keeps; sets verdict_ when they fail required_check.
+  bool CheckSignatureSections(const std::vector<SignatureSection>& sections,
+                              BlobCheck required_check);
 
   BlobStream stream_;
   const unsigned char* public_key_;

@@ -16,12 +16,12 @@
 
 namespace brackenfold {
 
-namespace {
-
-struct Section {
+struct BlobReader::SignatureSection {
   std::string name;     // with its LF
   std::string content;  // exactly the announced length
 };
+
+namespace {
 
 // Reads count content bytes in pieces, so that an announced length is never
 // allocated before its bytes have arrived.
@@ -139,15 +139,22 @@ std::string BlobReader::DigestRemainder() {
 
 bool BlobReader::ReadSignatureBlock(BlobCheck required_check,
                                     bool skip_checks) {
-  const BlobStream& s = stream_;
   verdict_ = BlobVerdict::Malformed;
+  std::vector<SignatureSection> sections;
+  if (!ReadSignatureSections(&sections)) return false;
+  verdict_ = BlobVerdict::Ok;
+  if (skip_checks) return true;
+  return CheckSignatureSections(sections, required_check);
+}
+
+bool BlobReader::ReadSignatureSections(
+    std::vector<SignatureSection>* sections) {
   std::uint32_t count = 0;
   if (!ReadNumber(&count) || count > kMaxSignatureSections) {
     return false;
   }
-  std::vector<Section> sections;
   for (std::uint32_t i = 0; i < count; ++i) {
-    Section section;
+    SignatureSection section;
     std::uint32_t length = 0;
     if (!ReadLine(kMaxBlobTextLine, &section.name) || !ReadNumber(&length)) {
       return false;
@@ -157,17 +164,20 @@ bool BlobReader::ReadSignatureBlock(BlobCheck required_check,
     if (section.name == "ELGA\n" && length > kSignatureBufferSize) {
       return false;
     }
-    if (!ReadContent(s, length, &section.content)) return false;
-    sections.push_back(std::move(section));
+    if (!ReadContent(stream_, length, &section.content)) return false;
+    sections->push_back(std::move(section));
   }
-  verdict_ = BlobVerdict::Ok;
-  if (skip_checks) return true;
+  return true;
+}
 
+bool BlobReader::CheckSignatureSections(
+    const std::vector<SignatureSection>& sections, BlobCheck required_check) {
+  const BlobStream& s = stream_;
   std::uint32_t position = s.tell(s.handle);
   std::string digest;
   bool digest_matched = false;
   bool signature_valid = false;
-  for (const Section& section : sections) {
+  for (const SignatureSection& section : sections) {
     s.seek(s.handle, position);
     bool is_digest = section.name == "SHA \n";
     bool is_signature = section.name == "ELGA\n";
