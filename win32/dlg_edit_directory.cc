@@ -74,14 +74,14 @@ void ShowBox(DialogWindow& dialog, const char* text, const char* caption) {
 }  // namespace
 
 int DlgEditDirectory::Run(std::string* directory, const char* prompt,
-                          bool allowCreation) {
+                          bool allow_creation) {
   DialogState& state = State();
   if (state.running) {
     FatalError("Internal Error: DlgEditDirectory::Run called recursively.",
                __FILE__, __LINE__);
   }
   ScopedFlag running(&state.running);
-  state.allow_creation = allowCreation;
+  state.allow_creation = allow_creation;
   state.directory = directory->empty() ? "C:\\" : *directory;
   state.prompt = std::string(prompt ? prompt : "Select a directory.")
                      .substr(0, kPromptMax);

@@ -28,7 +28,7 @@ class DlgEditDirectory {
   // what DialogBoxParamA returns when the dialog cannot be shown. Called while
   // a dialog is open, it ends the process through FatalError.
   static int Run(std::string* directory, const char* prompt,
-                 bool allowCreation);
+                 bool allow_creation);
 
   // The operations of the dialog, exposed for DirectoryDialogProc and tests.
   static void CentreWindow(DialogWindow& window);
