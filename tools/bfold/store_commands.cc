@@ -14,6 +14,7 @@
 #include "store/store_lock.h"
 #include "tools/bfold/commands.h"
 #include "tools/bfold/json_output.h"
+#include "tools/bfold/search_options.h"
 
 namespace brackenfold {
 namespace {
@@ -21,11 +22,6 @@ namespace {
 [[noreturn]] void Fail(const char* command, const std::string& message) {
   std::fprintf(stderr, "bfold %s: %s\n", command, message.c_str());
   throw CLI::RuntimeError(kExitFailed);
-}
-
-bool IsDirectory(const std::string& path) {
-  bool is_directory = false;
-  return FilePath(path).Exists(&is_directory) && is_directory;
 }
 
 void RunIndex(const std::string& target, bool json) {
@@ -74,45 +70,23 @@ void RunIndex(const std::string& target, bool json) {
 }
 
 struct InstalledOptions {
-  std::vector<std::string> stores;
-  std::vector<std::string> searches;
-  std::string search_list;
+  SearchOptions search;
   bool json = false;
 };
 
 void RunInstalled(const InstalledOptions& options) {
-  if (options.stores.empty() && options.searches.empty() &&
-      options.search_list.empty()) {
+  if (options.search.empty()) {
     std::fprintf(stderr,
                  "bfold installed: nothing to search; give --store, --search "
                  "or --search-list\n");
     throw CLI::RuntimeError(kExitUsage);
   }
   std::vector<FilePath> directories;
-  for (const std::string& store : options.stores) {
-    if (!IsDirectory(store)) {
-      Fail("installed", "store directory '" + store + "' does not exist");
-    }
-    FilePath directory(store);
-    if (!directory.EndsWithSeparator()) directory = store + kPathSeparator;
-    directories.push_back(directory);
+  std::string error;
+  if (!CollectSearchDirectories(options.search, &directories, &error)) {
+    Fail("installed", error);
   }
-  // Search directories are taken as the search list file's lines are: a name
-  // that is no directory stands for a file in its parent directory.
-  for (const std::string& search : options.searches) {
-    directories.emplace_back(search);
-  }
-  if (!options.search_list.empty()) {
-    if (!FilePath(options.search_list).Exists()) {
-      Fail("installed",
-           "search list file '" + options.search_list + "' does not exist");
-    }
-    ReadSearchList(options.search_list, &directories);
-  }
-  InstalledComponents table;
-  for (const FilePath& directory : directories) {
-    ReadStoreIndex(table, directory);
-  }
+  const InstalledComponents table = SearchInstalledComponents(directories);
   if (options.json) {
     PrintJson(InstalledJson(table));
     return;
@@ -147,14 +121,7 @@ void AddStoreCommands(CLI::App& app) {
       "Print the highest installed version of every component found in the "
       "given stores and search directories, one 'ID VERSION' a line");
   auto options = std::make_shared<InstalledOptions>();
-  installed->add_option("--store", options->stores,
-                        "Component store directory to search (repeatable)");
-  installed->add_option("--search", options->searches,
-                        "Further directory to search, after the stores "
-                        "(repeatable)");
-  installed->add_option("--search-list", options->search_list,
-                        "File naming further directories, one a line, "
-                        "searched last");
+  AddSearchOptions(installed, options->search);
   installed->add_flag("--json", options->json,
                       "Print the components as JSON (see docs/blob-format.md)");
   installed->footer(
