@@ -11,7 +11,8 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
+#include <fstream>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -27,19 +28,12 @@ namespace brackenfold {
 namespace {
 
 std::string ReadAll(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
-    std::fclose(f);
-  }
-  return text;
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteAll(const std::string& path, const std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr) << path;
-  std::fputs(text.c_str(), f);
-  std::fclose(f);
+  std::ofstream(path, std::ios::binary) << text;
 }
 
 // A fresh directory under the temporary directory, without a trailing "\".
@@ -57,43 +51,40 @@ class EnvWin32 : public ::testing::Test {
   Env& env_ = *Env::Default();
 };
 
-TEST_F(EnvWin32, ExclusiveCreateNeverOpensWhatIsThere) {
+TEST_F(EnvWin32, StoreFilesKeepOthersOut) {
+  // An exclusive create never opens what is there, and writes through the
+  // handle that created the file.
   WriteAll(dir_ + "\\a.dll", "old");
   std::FILE* stream = nullptr;
   EXPECT_EQ(env_.CreateFileIn(dir_, "a.dll", &stream), kErrnoExists);
   EXPECT_EQ(stream, nullptr);
-  EXPECT_EQ(ReadAll(dir_ + "\\a.dll"), "old");
-  // A new name is written through the handle that created it.
   ASSERT_EQ(env_.CreateFileIn(dir_, "b.dll", &stream), 0);
   std::fputs("new", stream);
   std::fclose(stream);
-  EXPECT_EQ(ReadAll(dir_ + "\\b.dll"), "new");
-}
+  EXPECT_EQ(ReadAll(dir_ + "\\a.dll") + ReadAll(dir_ + "\\b.dll"), "oldnew");
 
-TEST_F(EnvWin32, LockFileSharesNothingAndLeavesWithItsHandle) {
-  WriteAll(dir_ + "\\x.lock", "left by a crash");  // no obstacle by itself
+  // The lock file: one left by a crash is no obstacle; held, it shares
+  // nothing, not even reading; released, it is gone.
+  WriteAll(dir_ + "\\x.lock", "left");
   int error = 0;
   auto held = env_.CreateLockFileIn(dir_, "x.lock", &error);
   ASSERT_NE(held, nullptr);
   EXPECT_EQ(env_.CreateLockFileIn(dir_, "x.lock", &error), nullptr);
-  EXPECT_EQ(ReadAll(dir_ + "\\x.lock"), "");  // not even readable
+  EXPECT_EQ(ReadAll(dir_ + "\\x.lock"), "");
   held.reset();
   EXPECT_EQ(GetFileAttributesA((dir_ + "\\x.lock").c_str()),
             INVALID_FILE_ATTRIBUTES);
-}
 
-TEST_F(EnvWin32, StreamOpenedDenyWriteShutsWritersAndRenamersOut) {
-  const std::string blob = dir_ + "\\viewer.blob", other = dir_ + "\\o.blob";
-  WriteAll(blob, "signed bytes");
-  WriteAll(other, "other bytes");
-  std::FILE* held = env_.OpenStreamDenyWrite(blob, "rb");
-  ASSERT_NE(held, nullptr);
-  EXPECT_EQ(std::fopen(blob.c_str(), "r+b"), nullptr);
-  const DWORD kReplace = MOVEFILE_REPLACE_EXISTING;
-  EXPECT_FALSE(MoveFileExA(other.c_str(), blob.c_str(), kReplace));
-  std::fclose(held);
-  EXPECT_TRUE(MoveFileExA(other.c_str(), blob.c_str(), kReplace));
-  EXPECT_EQ(ReadAll(blob), "other bytes");
+  // A blob opened for the check shuts writers and renamers out until closed.
+  std::FILE* blob = env_.OpenStreamDenyWrite(dir_ + "\\a.dll", "rb");
+  ASSERT_NE(blob, nullptr);
+  EXPECT_EQ(std::fopen((dir_ + "\\a.dll").c_str(), "r+b"), nullptr);
+  const std::string from = dir_ + "\\b.dll", to = dir_ + "\\a.dll";
+  EXPECT_FALSE(
+      MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
+  std::fclose(blob);
+  EXPECT_TRUE(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(ReadAll(to), "new");
 }
 
 TEST_F(EnvWin32, CopyOntoTheSameFileUnderAnotherNameKeepsItsBytes) {
@@ -167,17 +158,6 @@ INSTANTIATE_TEST_SUITE_P(Libraries, ComponentInitialize,
                                            Library{BF_INIT_RECORDER_CDECL,
                                                    false}));
 
-// --- The directory dialog, template 104, driven by a thread timer that plays
-// the user inside its modal loop through the controls' own messages.
-std::function<void(HWND)> user_script;
-
-void CALLBACK PlayUser(HWND, UINT, UINT_PTR timer, DWORD) {
-  HWND dialog = FindWindowA("#32770", "Select Directory");
-  if (!dialog) return;  // not open yet
-  KillTimer(nullptr, timer);
-  user_script(dialog);
-}
-
 std::string ItemText(HWND dialog, int id) {
   char buffer[MAX_PATH] = "";
   GetDlgItemTextA(dialog, id, buffer, sizeof buffer);
@@ -209,43 +189,44 @@ std::vector<std::string> Children(HWND tree, HTREEITEM parent,
   return names;
 }
 
+// The directory dialog, template 104, with a thread timer playing the user
+// inside its modal loop through the controls' own messages.
+std::string drive;  // the drive the user picked, "z:\"
+
+void CALLBACK PlayUser(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = FindWindowA("#32770", "Select Directory");
+  if (!dialog) return;  // not open yet
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(ItemText(dialog, 1007), "Where shall it go?");
+  EXPECT_EQ(ItemText(dialog, 1008), "C:\\windows");
+
+  // The drive list starts on C; Z: (Wine's Unix root) rebuilds the tree.
+  HWND tree = GetDlgItem(dialog, 1015), combo = GetDlgItem(dialog, 1013);
+  EXPECT_EQ(std::toupper(ItemText(dialog, 1013)[0]), 'C');
+  SendMessageA(
+      combo, CB_SETCURSEL,
+      SendMessageA(combo, CB_FINDSTRING, -1, reinterpret_cast<LPARAM>("z")), 0);
+  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(1013, CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(combo));
+  drive = ItemText(dialog, 1013);
+  EXPECT_EQ(ItemText(dialog, 1008), drive);
+  HTREEITEM root = nullptr, tmp = nullptr;
+  const std::string root_name = drive.substr(0, 2);
+  EXPECT_EQ(Children(tree, nullptr, root_name, &root),
+            std::vector<std::string>{root_name});
+  Children(tree, root, "tmp", &tmp);
+
+  // Clicking tmp narrows the tree to it and fills the edit field.
+  SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(tmp));
+  EXPECT_EQ(ItemText(dialog, 1008), drive + "tmp\\");
+  EXPECT_EQ(Children(tree, root), std::vector<std::string>{"tmp"});
+  SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+}
+
 TEST(DirectoryDialog, TreeAndDrivesFollowTheUserAndOkTakesTheChoice) {
   ModuleInstance() = GetModuleHandleA(nullptr);
   HostWindow() = nullptr;
-  std::string directory = "C:\\windows", drive;
-  user_script = [&drive](HWND dialog) {
-    EXPECT_EQ(ItemText(dialog, 1007), "Where shall it go?");
-    EXPECT_EQ(ItemText(dialog, 1008), "C:\\windows");
-    RECT r;  // centred on the screen
-    GetWindowRect(dialog, &r);
-    EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXSCREEN) - r.right + r.left) / 2);
-    EXPECT_EQ(r.top, (GetSystemMetrics(SM_CYSCREEN) - r.bottom + r.top) / 2);
-
-    // The drive list starts on C; Z: (Wine's Unix root) rebuilds the tree.
-    HWND tree = GetDlgItem(dialog, 1015), combo = GetDlgItem(dialog, 1013);
-    EXPECT_EQ(std::toupper(ItemText(dialog, 1013)[0]), 'C');
-    SendMessageA(
-        combo, CB_SETCURSEL,
-        SendMessageA(combo, CB_FINDSTRING, -1, reinterpret_cast<LPARAM>("z")),
-        0);
-    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(1013, CBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(combo));
-    drive = ItemText(dialog, 1013);  // "z:\"
-    EXPECT_EQ(ItemText(dialog, 1008), drive);
-    HTREEITEM root = nullptr, tmp = nullptr;
-    const std::string root_name = drive.substr(0, 2);
-    EXPECT_EQ(Children(tree, nullptr, root_name, &root),
-              std::vector<std::string>{root_name});
-    Children(tree, root, "tmp", &tmp);
-    ASSERT_NE(tmp, nullptr);
-
-    // Clicking tmp narrows the tree to it and fills the edit field.
-    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET,
-                 reinterpret_cast<LPARAM>(tmp));
-    EXPECT_EQ(ItemText(dialog, 1008), drive + "tmp\\");
-    EXPECT_EQ(Children(tree, root), std::vector<std::string>{"tmp"});
-    SendMessageA(dialog, WM_COMMAND, IDOK, 0);
-  };
+  std::string directory = "C:\\windows";
   SetTimer(nullptr, 0, 100, PlayUser);
   EXPECT_EQ(DlgEditDirectory::Run(&directory, "Where shall it go?", false),
             IDOK);

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <deque>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,21 +29,12 @@ namespace {
 
 const char kUsage[] =
     "usage: install_host [options] PLUGIN.dll DATA_DIR BLOB_LIST LIBRARY\n"
-    "  --extra CLASS|TITLE  also show this top-level window, above the main\n"
-    "                       window (repeatable)\n"
-    "  --answers SCRIPT     Caption=Button;... used in order (OK Cancel Yes "
-    "No\n"
-    "                       Abort Retry Ignore); other boxes get OK, else\n"
-    "                       Cancel, else No\n"
-    "  --dir PATH|ok|cancel Select Directory: type PATH and press OK, press "
-    "OK\n"
-    "                       on what it shows, or Cancel (repeatable, one each\n"
-    "                       time it opens or stays open after a box; default "
-    "ok)\n"
-    "  --save-as PATH|cancel  Save-As dialog: file name and OK (default "
-    "cancel)\n"
-    "  --hold FILE          keep FILE open for reading during the call\n"
-    "  --timeout S          give up after S seconds (NO-RESULT)\n";
+    "  --extra CLASS|TITLE    one more window, above the main one\n"
+    "  --answers SCRIPT       Caption=Button;... (OK Cancel Yes No ...)\n"
+    "  --dir PATH|ok|cancel   next action in Select Directory (ok)\n"
+    "  --save-as PATH|cancel  next action in Save-As (cancel)\n"
+    "  --hold FILE            keep FILE open for reading meanwhile\n"
+    "  --timeout S            give up after S seconds\n";
 
 const char kDirectoryCaption[] = "Select Directory";
 const int kDirectoryEdit = 1008;
@@ -50,13 +42,8 @@ const int kSaveName = 0x47c;      // cmb13, the file name box of Save-As
 const int kSaveNameEdit = 0x480;  // edt1, where cmb13 is missing
 const int kMaxBoxes = 50;
 
-struct Answer {
-  std::string caption, button;
-  bool used = false;
-};
-
 std::vector<std::pair<std::string, std::string>> extra_windows;
-std::deque<Answer> answers;
+std::deque<std::pair<std::string, std::string>> answers;  // caption, button
 std::deque<std::string> dir_actions, save_actions;
 HWND host_window = nullptr;
 DWORD timeout_s = 0;
@@ -64,13 +51,10 @@ UINT pending_flags = 0;  // of the plug-in's MessageBoxA call on screen
 std::string pending_caption;
 std::set<HWND> handled;
 int box_count = 0;
-CRITICAL_SECTION print_lock;
 
 void Print(const std::string& line) {
-  EnterCriticalSection(&print_lock);
-  std::printf("%s\n", line.c_str());
+  std::printf("%s\n", line.c_str());  // the runtime locks the stream
   std::fflush(stdout);
-  LeaveCriticalSection(&print_lock);
 }
 
 std::string Escape(const std::string& text) {
@@ -237,10 +221,10 @@ void AnswerBox(HWND box) {
   if (caption == pending_caption)
     std::snprintf(flags, sizeof flags, "0x%x", pending_flags);
   std::string button;
-  for (Answer& a : answers) {
-    if (!a.used && a.caption == caption) {
-      a.used = true;
-      button = a.button;
+  for (auto a = answers.begin(); a != answers.end(); ++a) {
+    if (a->first == caption) {
+      button = a->second;
+      answers.erase(a);
       break;
     }
   }
@@ -279,14 +263,11 @@ LRESULT CALLBACK CbtHook(int code, WPARAM wparam, LPARAM lparam) {
 }
 
 bool ParseAnswers(const std::string& script) {
-  for (std::size_t start = 0; start < script.size();) {
-    std::size_t end = script.find(';', start);
-    if (end == std::string::npos) end = script.size();
-    std::string item = script.substr(start, end - start);
+  std::istringstream items(script);
+  for (std::string item; std::getline(items, item, ';');) {
     std::size_t eq = item.rfind('=');
     if (eq == std::string::npos || !ButtonId(item.substr(eq + 1))) return false;
-    answers.push_back(Answer{item.substr(0, eq), item.substr(eq + 1)});
-    start = end + 1;
+    answers.emplace_back(item.substr(0, eq), item.substr(eq + 1));
   }
   return true;
 }
@@ -294,7 +275,6 @@ bool ParseAnswers(const std::string& script) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  InitializeCriticalSection(&print_lock);
   std::vector<std::string> positional;
   bool usable = true;
   for (int i = 1; i < argc && usable; ++i) {
@@ -303,7 +283,7 @@ int main(int argc, char** argv) {
       positional.push_back(arg);
       continue;
     }
-    if (i + 1 >= argc) {
+    if (i + 1 == argc) {
       usable = false;
       break;
     }
@@ -341,9 +321,7 @@ int main(int argc, char** argv) {
                   reinterpret_cast<void*>(&RecordingSaveFileName));
 
   SetWindowsHookExA(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
-  if (timeout_s) {
-    CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
-  }
+  if (timeout_s) CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
   HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   CreateThread(nullptr, 0, WindowThread, ready, 0, nullptr);
   WaitForSingleObject(ready, INFINITE);

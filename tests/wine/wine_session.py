@@ -1,13 +1,5 @@
-"""A Wine prefix for one session of runs of install_host, the host's report
-parsed, and the prefix's disk and registry files read back.
-
-    session = WineSession(runner, work_dir)            # a fresh prefix
-    run = session.host(host, plugin, r"C:\\Data", blob_list, library,
-                       "--answers", "Warning=OK")
-    run.result, run.boxes[0].caption, run.dialogs[0].shown
-    session.machine_values()[r"software\\wow6432node\\x"]["name"]
-    session.disk_path(r"C:\\Data\\NPAXVnt.dll")           # path on Linux
-"""
+"""A Wine prefix for a session of install_host runs, the host's report parsed,
+and the prefix's disk and registry read back."""
 import collections
 import os
 import re
@@ -28,17 +20,13 @@ def fields(text):
 class HostRun:
     def __init__(self, process):
         self.status, self.output = process.returncode, process.stdout_text
-        self.result, self.boxes, self.dialogs, self.lines = None, [], [], []
-        for line in self.output.splitlines():
-            line = line.rstrip("\r")
-            self.lines.append(line)
-            kind, _, rest = line.partition(" ")
-            if kind == "RESULT":
-                self.result = int(rest)
-            elif kind == "BOX":
-                self.boxes.append(Box(*fields(rest)))
-            elif kind == "DIALOG":
-                self.dialogs.append(Dialog(*fields(rest)))
+        self.lines = [line.rstrip("\r") for line in self.output.splitlines()]
+        results = [int(line[7:]) for line in self.lines if line.startswith("RESULT ")]
+        self.result = results[0] if results else None
+        self.boxes = [Box(*fields(line[4:])) for line in self.lines
+                      if line.startswith("BOX ")]
+        self.dialogs = [Dialog(*fields(line[7:])) for line in self.lines
+                        if line.startswith("DIALOG ")]
 
     def __str__(self):
         return f"exit status {self.status}\n{self.output}"
@@ -56,9 +44,7 @@ class WineSession:
         subprocess.run([runner, "--new-prefix", self.prefix], check=True)
 
     def run(self, program, *args):
-        """Runs a program in this prefix; one still running after ten minutes
-        is ended with everything it started (a box of Wine's own would wait
-        for ever)."""
+        """Runs a program in this prefix, ending all it started when it hangs."""
         env = dict(os.environ, BRACKENFOLD_WINEPREFIX=self.prefix)
         p = subprocess.Popen([self.runner, program, *args], env=env, text=True,
                              errors="replace", stdout=subprocess.PIPE,
@@ -76,10 +62,8 @@ class WineSession:
                                 windows_path(plugin), *args))
 
     def machine_values(self):
-        """{key: {value name: text}} of HKEY_LOCAL_MACHINE as the prefix
-        stores it (system.reg, current once the wineserver is gone after a
-        run): where each key really landed, whatever view wrote it. Keys are
-        lower case; "@" names the default value."""
+        """{key in lower case: {value name ("@": default): text}} of HKLM as
+        the prefix stores it (current once a run is over), whatever view."""
         keys, key = {}, None
         with open(os.path.join(self.prefix, "system.reg"), encoding="latin-1") as f:
             for line in f:
