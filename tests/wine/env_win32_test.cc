@@ -1,8 +1,8 @@
 // The Win32 Env and dialog on the real system (the i686 build under 32-bit
 // Wine), where only it can show them: share modes and delete-on-close of the
-// store's files, file identity, exceptions that must not unwind through
-// USER32, the calling convention of initialisation libraries, and the
-// directory dialog on real controls (its template linked in).
+// store's files, exceptions that must not unwind through USER32, the calling
+// convention of initialisation libraries, and the directory dialog on real
+// controls (its template linked in).
 #include <windows.h>
 // After windows.h, which they need.
 #include <commctrl.h>
@@ -20,7 +20,6 @@
 
 #include "platform/dialog.h"
 #include "platform/env.h"
-#include "store/file_path.h"
 #include "win32/dlg_edit_directory.h"
 #include "win32/host_window.h"
 
@@ -87,22 +86,6 @@ TEST_F(EnvWin32, StoreFilesKeepOthersOut) {
   EXPECT_EQ(ReadAll(to), "new");
 }
 
-TEST_F(EnvWin32, CopyOntoTheSameFileUnderAnotherNameKeepsItsBytes) {
-  const std::string file = dir_ + "\\Long Library Name.dll";
-  WriteAll(file, "MZ installed");
-  char short_name[MAX_PATH] = "";
-  ASSERT_NE(GetShortPathNameA(file.c_str(), short_name, MAX_PATH), 0u);
-  ASSERT_NE(short_name, file);
-  ASSERT_TRUE(
-      CreateHardLinkA((dir_ + "\\hard.dll").c_str(), file.c_str(), nullptr));
-  for (const std::string& other :
-       {dir_ + "\\LONG LIBRARY NAME.DLL", std::string(short_name),
-        dir_ + "\\hard.dll"}) {
-    EXPECT_TRUE(FilePath(file).CopyFileTo(FilePath(other), true)) << other;
-    EXPECT_EQ(ReadAll(file), "MZ installed") << other;
-  }
-}
-
 TEST(EnvWin32Calls, ExceptionFromAnEnumerationCallbackComesOutOfTheCall) {
   HWND window = CreateWindowExA(0, "STATIC", "look", WS_POPUP, 0, 0, 10, 10,
                                 nullptr, nullptr, nullptr, nullptr);
@@ -120,43 +103,37 @@ TEST(EnvWin32Calls, ExceptionFromAnEnumerationCallbackComesOutOfTheCall) {
 
 // The recorder library built as WINAPI, and a copy built for cdecl, which
 // leaves its arguments behind: the call must put the stack back and say so.
-struct Library {
-  const char* path;
-  bool removes_its_arguments;
-};
-class ComponentInitialize : public ::testing::TestWithParam<Library> {};
-
-TEST_P(ComponentInitialize, ArgumentsArriveAndTheStackIsChecked) {
+TEST(EnvWin32Calls, InitialisationArgumentsArriveAndTheStackIsChecked) {
   Env* env = Env::Default();
-  LibraryHandle library = env->OpenLibrary(GetParam().path);
-  ASSERT_NE(library, nullptr) << GetParam().path;
-  void* entry = env->FindLibraryEntry(library, "component_install_initialize");
-  ASSERT_NE(entry, nullptr) << "export missing or decorated";
   std::string path;
   ASSERT_TRUE(env->TempDirectory(&path));
   path += "bf_init_" + std::to_string(GetCurrentProcessId()) + ".dll";
   const char* registered[] = {"Viewer.dll", "data\\readme.txt"};
   const char* stored[] = {"viewer3C000000.dll", "x3C000000.txt"};
-  // Twice: a stack left unbalanced by the first call would shift the second.
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(
-        env->CallStdcall4(entry, reinterpret_cast<std::uintptr_t>(path.c_str()),
-                          2, reinterpret_cast<std::uintptr_t>(registered),
-                          reinterpret_cast<std::uintptr_t>(stored)),
-        GetParam().removes_its_arguments);
-  }
-  env->CloseLibrary(library);
   const std::string call = "library=" + path +
                            "\ncount=2\nViewer.dll;viewer3C000000.dll\n"
                            "data\\readme.txt;x3C000000.txt\nend\n";
-  EXPECT_EQ(ReadAll(path + ".calls"), call + call);
-  DeleteFileA((path + ".calls").c_str());
+  for (const auto& [file, winapi] :
+       {std::pair{BF_INIT_RECORDER, true},
+        std::pair{BF_INIT_RECORDER_CDECL, false}}) {
+    LibraryHandle library = env->OpenLibrary(file);
+    void* entry =
+        env->FindLibraryEntry(library, "component_install_initialize");
+    ASSERT_NE(entry, nullptr) << file << ": missing, or decorated";
+    // Twice: a stack left unbalanced by the first call would shift the second.
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(env->CallStdcall4(
+                    entry, reinterpret_cast<std::uintptr_t>(path.c_str()), 2,
+                    reinterpret_cast<std::uintptr_t>(registered),
+                    reinterpret_cast<std::uintptr_t>(stored)),
+                winapi)
+          << file;
+    }
+    env->CloseLibrary(library);
+    EXPECT_EQ(ReadAll(path + ".calls"), call + call) << file;
+    DeleteFileA((path + ".calls").c_str());
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Libraries, ComponentInitialize,
-                         ::testing::Values(Library{BF_INIT_RECORDER, true},
-                                           Library{BF_INIT_RECORDER_CDECL,
-                                                   false}));
 
 std::string ItemText(HWND dialog, int id) {
   char buffer[MAX_PATH] = "";

@@ -7,7 +7,7 @@
 //   DIALOG caption|owner|shown|action     the directory or Save-As dialog
 //   SAVEFILE size                         lStructSize given GetSaveFileNameA
 //   RESULT n                              Wise_DoInstall returned n
-//   NO-RESULT reason                      no result (timeout, too many boxes)
+//   NO-RESULT timeout                     no result in the time given
 // Texts escape backslash, '|', CR and LF as \\ \| \r \n. owner is "host" (the
 // main window), "none" or "other"; flags are the MB_* flags in hex as the
 // plug-in passed them ("?" for a box of someone else); shown is what the
@@ -40,7 +40,6 @@ const char kDirectoryCaption[] = "Select Directory";
 const int kDirectoryEdit = 1008;
 const int kSaveName = 0x47c;      // cmb13, the file name box of Save-As
 const int kSaveNameEdit = 0x480;  // edt1, where cmb13 is missing
-const int kMaxBoxes = 50;
 
 std::vector<std::pair<std::string, std::string>> extra_windows;
 std::deque<std::pair<std::string, std::string>> answers;  // caption, button
@@ -50,7 +49,6 @@ DWORD timeout_s = 0;
 UINT pending_flags = 0;  // of the plug-in's MessageBoxA call on screen
 std::string pending_caption;
 std::set<HWND> handled;
-int box_count = 0;
 
 void Print(const std::string& line) {
   std::printf("%s\n", line.c_str());  // the runtime locks the stream
@@ -64,13 +62,6 @@ std::string Escape(const std::string& text) {
     out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
   }
   return out;
-}
-
-[[noreturn]] void GiveUp(const std::string& reason) {
-  Print("NO-RESULT " + reason);
-  // The plug-in may be inside a modal loop of this thread: end at once.
-  TerminateProcess(GetCurrentProcess(), 3);
-  ExitProcess(3);
 }
 
 std::string OwnerName(HWND owner) {
@@ -128,7 +119,10 @@ DWORD WINAPI WindowThread(void* ready) {
 
 DWORD WINAPI Watchdog(void*) {
   Sleep(timeout_s * 1000);
-  GiveUp("timeout");
+  Print("NO-RESULT timeout");
+  // The plug-in may be inside a modal loop of this thread: end at once.
+  TerminateProcess(GetCurrentProcess(), 3);
+  return 3;
 }
 
 // The plug-in's MessageBoxA and GetSaveFileNameA calls are seen through its
@@ -206,7 +200,6 @@ void CALLBACK DialogTimer(HWND, UINT, UINT_PTR timer, DWORD) {
 
 void DriveDialog(HWND dialog, std::deque<std::string>& actions,
                  const char* otherwise, int edit) {
-  if (++box_count > kMaxBoxes) GiveUp("too many dialogs");
   timer_dialog = dialog;
   timer_action = actions.empty() ? otherwise : actions.front();
   if (!actions.empty()) actions.pop_front();
@@ -215,7 +208,6 @@ void DriveDialog(HWND dialog, std::deque<std::string>& actions,
 }
 
 void AnswerBox(HWND box) {
-  if (++box_count > kMaxBoxes) GiveUp("too many message boxes");
   std::string caption = Text(box);
   char flags[16] = "?";
   if (caption == pending_caption)
