@@ -8,10 +8,8 @@ import re
 import subprocess
 import sys
 
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "comdlg32.dll",
-               "comctl32.dll", "gdi32.dll", "msvcrt.dll", "ws2_32.dll",
-               "shell32.dll", "ole32.dll", "oleaut32.dll", "shlwapi.dll",
-               "version.dll", "ntdll.dll"}
+SYSTEM_DLLS = set("kernel32 user32 advapi32 comdlg32 comctl32 gdi32 msvcrt ws2_32 "
+                  "shell32 ole32 oleaut32 shlwapi version ntdll".split())
 
 
 def problems(text):
@@ -26,7 +24,7 @@ def problems(text):
         found.append(f"exports {exports}, not Wise_DoInstall alone at ordinal 1")
     imports = re.findall(r"^\s*DLL Name: (\S+)", text, re.M)
     found += [f"imports from {d}, not a system DLL" for d in imports
-              if d.lower() not in SYSTEM_DLLS]
+              if d.lower().removesuffix(".dll") not in SYSTEM_DLLS]
     if not imports:
         found.append("no import table")
     return found
@@ -34,8 +32,7 @@ def problems(text):
 
 def main():
     if len(sys.argv) != 3:
-        print(__doc__.splitlines()[0], file=sys.stderr)
-        return 2
+        sys.exit(__doc__.splitlines()[0])
     found = problems(subprocess.run([sys.argv[1], "-p", sys.argv[2]], check=True,
                                     capture_output=True, text=True).stdout)
     for p in found:

@@ -38,8 +38,7 @@ const char kUsage[] =
 
 const char kDirectoryCaption[] = "Select Directory";
 const int kDirectoryEdit = 1008;
-const int kSaveName = 0x47c;      // cmb13, the file name box of Save-As
-const int kSaveNameEdit = 0x480;  // edt1, where cmb13 is missing
+const int kSaveName = 0x47c;  // cmb13, the file name box of Save-As
 
 std::vector<std::pair<std::string, std::string>> extra_windows;
 std::deque<std::pair<std::string, std::string>> answers;  // caption, button
@@ -247,8 +246,7 @@ LRESULT CALLBACK CbtHook(int code, WPARAM wparam, LPARAM lparam) {
     } else if (GetDlgItem(window, 0xFFFF)) {
       AnswerBox(window);
     } else {
-      DriveDialog(window, save_actions, "cancel",
-                  GetDlgItem(window, kSaveName) ? kSaveName : kSaveNameEdit);
+      DriveDialog(window, save_actions, "cancel", kSaveName);
     }
   }
   return CallNextHookEx(nullptr, code, wparam, lparam);

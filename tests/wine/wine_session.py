@@ -11,7 +11,6 @@ Dialog = collections.namedtuple("Dialog", "caption owner shown action")
 
 
 def fields(text):
-    """A report line's payload split at '|' and unescaped."""
     parts = re.findall(r"((?:[^\\|]|\\.)*)(?:\||$)", text)[:-1]
     return [re.sub(r"\\(.)", lambda m: {"r": "\r", "n": "\n"}.get(m[1], m[1]), p)
             for p in parts]
@@ -77,6 +76,5 @@ class WineSession:
         return keys
 
     def disk_path(self, path):
-        """Where a Windows path of drive C lies on Linux."""
         return os.path.join(self.prefix, "drive_c",
                             path[3:].replace("\\", "/"))
