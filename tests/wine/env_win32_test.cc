@@ -1,25 +1,92 @@
-// The Win32 Env where the machine of the build matters, run on the i686 build
-// under 32-bit Wine: a C++ exception thrown by a window enumeration callback
-// comes out of EnumTopLevelWindows instead of unwinding through USER32 (which
-// ends the process on i686), and component_install_initialize is called as
-// WINAPI: a real initialisation library gets its path, count and both name
-// arrays intact, and returns with the caller's stack balanced; a copy of it
-// built for cdecl leaves its arguments behind, which the call must see.
+// The Win32 Env and dialog on the real system (the i686 build under 32-bit
+// Wine), where only it can show them: share modes and delete-on-close of the
+// store's files, exceptions that must not unwind through USER32, the calling
+// convention of initialisation libraries, and the directory dialog on real
+// controls (its template linked in).
 #include <windows.h>
-// gtest after windows.h.
+// After windows.h, which they need.
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <new>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "platform/dialog.h"
 #include "platform/env.h"
+#include "win32/dlg_edit_directory.h"
+#include "win32/host_window.h"
 
 namespace brackenfold {
 namespace {
 
-TEST(EnvWin32, ExceptionFromAnEnumerationCallbackComesOutOfTheCall) {
-  // A top-level window of this thread, so there is one to enumerate.
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A fresh directory under the temporary directory, without a trailing "\".
+class EnvWin32 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(env_.TempDirectory(&dir_));
+    dir_ += "bf-" +
+            std::string(
+                testing::UnitTest::GetInstance()->current_test_info()->name()) +
+            "-" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(dir_.c_str(), nullptr));
+  }
+  std::string dir_;
+  Env& env_ = *Env::Default();
+};
+
+TEST_F(EnvWin32, StoreFilesKeepOthersOut) {
+  // An exclusive create never opens what is there, and writes through the
+  // handle that created the file.
+  WriteAll(dir_ + "\\a.dll", "old");
+  std::FILE* stream = nullptr;
+  EXPECT_EQ(env_.CreateFileIn(dir_, "a.dll", &stream), kErrnoExists);
+  EXPECT_EQ(stream, nullptr);
+  ASSERT_EQ(env_.CreateFileIn(dir_, "b.dll", &stream), 0);
+  std::fputs("new", stream);
+  std::fclose(stream);
+  EXPECT_EQ(ReadAll(dir_ + "\\a.dll") + ReadAll(dir_ + "\\b.dll"), "oldnew");
+
+  // The lock file: one left by a crash is no obstacle; held, it shares
+  // nothing, not even reading; released, it is gone.
+  WriteAll(dir_ + "\\x.lock", "left");
+  int error = 0;
+  auto held = env_.CreateLockFileIn(dir_, "x.lock", &error);
+  ASSERT_NE(held, nullptr);
+  EXPECT_EQ(env_.CreateLockFileIn(dir_, "x.lock", &error), nullptr);
+  EXPECT_EQ(ReadAll(dir_ + "\\x.lock"), "");
+  held.reset();
+  EXPECT_EQ(GetFileAttributesA((dir_ + "\\x.lock").c_str()),
+            INVALID_FILE_ATTRIBUTES);
+
+  // A blob opened for the check shuts writers and renamers out until closed.
+  std::FILE* blob = env_.OpenStreamDenyWrite(dir_ + "\\a.dll", "rb");
+  ASSERT_NE(blob, nullptr);
+  EXPECT_EQ(std::fopen((dir_ + "\\a.dll").c_str(), "r+b"), nullptr);
+  const std::string from = dir_ + "\\b.dll", to = dir_ + "\\a.dll";
+  EXPECT_FALSE(
+      MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
+  std::fclose(blob);
+  EXPECT_TRUE(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(ReadAll(to), "new");
+}
+
+TEST(EnvWin32Calls, ExceptionFromAnEnumerationCallbackComesOutOfTheCall) {
   HWND window = CreateWindowExA(0, "STATIC", "look", WS_POPUP, 0, 0, 10, 10,
                                 nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(window, nullptr);
@@ -30,68 +97,137 @@ TEST(EnvWin32, ExceptionFromAnEnumerationCallbackComesOutOfTheCall) {
   };
   EXPECT_THROW(Env::Default()->EnumTopLevelWindows(throwing, &calls),
                std::bad_alloc);
-  EXPECT_EQ(calls, 1);  // the enumeration stopped at the throw
+  EXPECT_EQ(calls, 1);
   DestroyWindow(window);
 }
 
-std::string ReadAll(const std::string& path) {
-  std::string text;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return text;
-  char buffer[512];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) {
-    text.append(buffer, n);
+// The recorder library built as WINAPI, and a copy built for cdecl, which
+// leaves its arguments behind: the call must put the stack back and say so.
+TEST(EnvWin32Calls, InitialisationArgumentsArriveAndTheStackIsChecked) {
+  Env* env = Env::Default();
+  std::string path;
+  ASSERT_TRUE(env->TempDirectory(&path));
+  path += "bf_init_" + std::to_string(GetCurrentProcessId()) + ".dll";
+  const char* registered[] = {"Viewer.dll", "data\\readme.txt"};
+  const char* stored[] = {"viewer3C000000.dll", "x3C000000.txt"};
+  const std::string call = "library=" + path +
+                           "\ncount=2\nViewer.dll;viewer3C000000.dll\n"
+                           "data\\readme.txt;x3C000000.txt\nend\n";
+  for (const auto& [file, winapi] :
+       {std::pair{BF_INIT_RECORDER, true},
+        std::pair{BF_INIT_RECORDER_CDECL, false}}) {
+    LibraryHandle library = env->OpenLibrary(file);
+    void* entry =
+        env->FindLibraryEntry(library, "component_install_initialize");
+    ASSERT_NE(entry, nullptr) << file << ": missing, or decorated";
+    // Twice: a stack left unbalanced by the first call would shift the second.
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(env->CallStdcall4(
+                    entry, reinterpret_cast<std::uintptr_t>(path.c_str()), 2,
+                    reinterpret_cast<std::uintptr_t>(registered),
+                    reinterpret_cast<std::uintptr_t>(stored)),
+                winapi)
+          << file;
+    }
+    env->CloseLibrary(library);
+    EXPECT_EQ(ReadAll(path + ".calls"), call + call) << file;
+    DeleteFileA((path + ".calls").c_str());
   }
-  std::fclose(f);
-  return text;
 }
 
-struct Library {
-  const char* path;
-  bool removes_its_arguments;
+std::string ItemText(HWND dialog, int id) {
+  char buffer[MAX_PATH] = "";
+  GetDlgItemTextA(dialog, id, buffer, sizeof buffer);
+  return buffer;
+}
+
+HTREEITEM Next(HWND tree, WPARAM relation, HTREEITEM item) {
+  return reinterpret_cast<HTREEITEM>(SendMessageA(
+      tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
+}
+
+// The names below parent (the roots for null), and the item named name.
+std::vector<std::string> Children(HWND tree, HTREEITEM parent,
+                                  const std::string& name = "",
+                                  HTREEITEM* found = nullptr) {
+  std::vector<std::string> names;
+  for (HTREEITEM i = Next(tree, parent ? TVGN_CHILD : TVGN_ROOT, parent); i;
+       i = Next(tree, TVGN_NEXT, i)) {
+    char buffer[MAX_PATH] = "";
+    TVITEMA item = {};
+    item.mask = TVIF_TEXT;
+    item.hItem = i;
+    item.pszText = buffer;
+    item.cchTextMax = sizeof buffer;
+    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    names.push_back(buffer);
+    if (found && names.back() == name) *found = i;
+  }
+  return names;
+}
+
+// The directory dialog, template 104, with a thread timer playing the user
+// inside its modal loop through the controls' own messages.
+std::string drive;  // the drive the user picked, "z:\"
+
+void CALLBACK PlayUser(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = FindWindowA("#32770", "Select Directory");
+  if (!dialog) return;  // not open yet
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(ItemText(dialog, 1008), "C:\\windows");
+
+  // The drive list starts on C; Z: (Wine's Unix root) rebuilds the tree.
+  HWND tree = GetDlgItem(dialog, 1015), combo = GetDlgItem(dialog, 1013);
+  EXPECT_EQ(std::toupper(ItemText(dialog, 1013)[0]), 'C');
+  SendMessageA(
+      combo, CB_SETCURSEL,
+      SendMessageA(combo, CB_FINDSTRING, -1, reinterpret_cast<LPARAM>("z")), 0);
+  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(1013, CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(combo));
+  drive = ItemText(dialog, 1013);
+  EXPECT_EQ(ItemText(dialog, 1008), drive);
+  HTREEITEM root = nullptr, tmp = nullptr;
+  const std::string root_name = drive.substr(0, 2);
+  EXPECT_EQ(Children(tree, nullptr, root_name, &root),
+            std::vector<std::string>{root_name});
+  Children(tree, root, "tmp", &tmp);
+
+  // Clicking tmp narrows the tree to it and fills the edit field.
+  SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(tmp));
+  EXPECT_EQ(ItemText(dialog, 1008), drive + "tmp\\");
+  EXPECT_EQ(Children(tree, root), std::vector<std::string>{"tmp"});
+  SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+}
+
+TEST(DirectoryDialog, TreeAndDrivesFollowTheUserAndOkTakesTheChoice) {
+  ModuleInstance() = GetModuleHandleA(nullptr);
+  HostWindow() = nullptr;
+  std::string directory = "C:\\windows";
+  SetTimer(nullptr, 0, 100, PlayUser);
+  EXPECT_EQ(DlgEditDirectory::Run(&directory, "Where shall it go?", false),
+            IDOK);
+  ASSERT_EQ(drive.size(), 3u) << "the user never played";
+  EXPECT_EQ(directory, drive + "tmp");
+}
+
+class ThrowingHandler : public DialogHandler {
+ public:
+  bool OnInitDialog(DialogWindow&) override {
+    throw std::runtime_error("from the handler");
+  }
+  bool OnCommand(DialogWindow&, int, int) override { return false; }
+  bool OnTreeSelectionChanged(DialogWindow&, int, TreeItem, TreeItem) override {
+    return false;
+  }
 };
 
-class ComponentInitialize : public ::testing::TestWithParam<Library> {};
-
-TEST_P(ComponentInitialize, ArgumentsArriveAndTheStackIsChecked) {
-  Env* env = Env::Default();
-  LibraryHandle library = env->OpenLibrary(GetParam().path);
-  ASSERT_NE(library, nullptr) << GetParam().path;
-  void* entry = env->FindLibraryEntry(library, "component_install_initialize");
-  ASSERT_NE(entry, nullptr) << "export missing or decorated";
-
-  std::string temp;
-  ASSERT_TRUE(env->TempDirectory(&temp));
-  const std::string stored_path =
-      temp + "bf_init_" + std::to_string(GetCurrentProcessId()) + ".dll";
-  const char* registered[] = {"Viewer.dll", "bin.dat", "data\\readme.txt"};
-  const char* stored[] = {"viewer3C000000.dll", "bin3C000000.dat",
-                          "x3C000000.txt"};
-  // Called twice: a stack left unbalanced by the first call would shift
-  // everything the second one is given.
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(env->CallStdcall4(
-                  entry, reinterpret_cast<std::uintptr_t>(stored_path.c_str()),
-                  3, reinterpret_cast<std::uintptr_t>(registered),
-                  reinterpret_cast<std::uintptr_t>(stored)),
-              GetParam().removes_its_arguments);
-  }
-  env->CloseLibrary(library);
-
-  const std::string one_call = "library=" + stored_path +
-                               "\ncount=3\n"
-                               "Viewer.dll;viewer3C000000.dll\n"
-                               "bin.dat;bin3C000000.dat\n"
-                               "data\\readme.txt;x3C000000.txt\nend\n";
-  EXPECT_EQ(ReadAll(stored_path + ".calls"), one_call + one_call);
-  DeleteFileA((stored_path + ".calls").c_str());
+TEST(DirectoryDialog, HandlerExceptionComesOutAndMissingTemplateFails) {
+  ThrowingHandler handler;
+  HMODULE module = GetModuleHandleA(nullptr);
+  EXPECT_THROW(RunWin32Dialog(module, 104, nullptr, &handler),
+               std::runtime_error);
+  EXPECT_EQ(RunWin32Dialog(module, 999, nullptr, &handler), -1);
 }
-
-// The tests run on i686, where cdecl is a second calling convention.
-INSTANTIATE_TEST_SUITE_P(Libraries, ComponentInitialize,
-                         ::testing::Values(Library{BF_INIT_RECORDER, true},
-                                           Library{BF_INIT_RECORDER_CDECL,
-                                                   false}));
 
 }  // namespace
 }  // namespace brackenfold
