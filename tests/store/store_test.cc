@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -335,61 +336,46 @@ TEST_F(StoreTest, HeldStoreLockTimesOutAfterTheStatedAttempts) {
 }
 
 TEST_F(StoreTest, StoresComeFromTheFirstUsableRegistryValue) {
-  const struct {
-    const char *data, *program_files, *user_shell, *shell, *system, *user;
-    std::vector<std::string> made, not_made;
-  } cases[] = {
-      {"@Data",
-       "@pf/",
-       "",
-       "",
-       "@Data/components/",
-       "",
-       {},
-       {"@Data/c", "@pf"}},
-      {"@new/deep/",
-       "",
-       "",
-       "@app/",
-       "@new/deep/components/",
-       "@app/+components/",
-       {"@new/deep", "@app/+"},
-       {"@app/+components"}},
-      {"@file/sub", "@pf/", "", "", "@pf/+components/", "", {"@pf/+"}, {}},
-      {"", "@missing", "", "", "@+components/", "", {}, {"@missing"}},
-      {"",
-       "@file/",
-       "%USERPROFILE%/AppData/",
-       "@other/",
-       "",
-       "@profile/AppData/+components/",
-       {},
-       {"@other"}},
-      {"", "", "@file/x/", "@shell/", "", "@shell/+components/", {}, {}},
-      {"", "", "%EMPTY%", "", "", "", {}, {}}};  // empty: no directory
+  // Values of SystemDataPath, ProgramFilesDir, the user's AppData in User
+  // Shell Folders and in Shell Folders; the stores found; what is made and
+  // what is not.
+  const char* cases[][8] = {
+      {"@Data", "@pf/", "", "", "@Data/components/", "", "",
+       "@Data/components,@pf"},
+      {"@new/deep/", "", "", "@app/", "@new/deep/components/",
+       "@app/+components/", "@new/deep,@app/+", "@app/+components"},
+      {"@file/sub", "@pf/", "", "", "@pf/+components/", "", "@pf/+", ""},
+      {"", "@missing", "", "", "@+components/", "", "", "@missing"},
+      {"", "@file/", "%USERPROFILE%/AppData/", "@other/", "",
+       "@profile/AppData/+components/", "", "@other"},
+      {"", "", "@file/x/", "@shell/", "", "@shell/+components/", "", ""},
+      {"", "", "%EMPTY%", "", "", "", "", ""}};  // empty: no directory
   ASSERT_TRUE(WriteFileBytes(At("@file"), ""));
   for (const auto& c : cases) {
-    SCOPED_TRACE(At(c.system) + At(c.user));
+    SCOPED_TRACE(At(c[4]) + At(c[5]));
     ResetStoreLocations();
     FakeEnv fake;
     Env* previous = SetCurrentEnv(&fake);
     fake.environment = {{"USERPROFILE", At("@profile")}, {"EMPTY", ""}};
     fake.SetRegString(kHkeyLocalMachine, kProductKey, kSystemDataPathValue,
-                      At(c.data));
+                      At(c[0]));
     fake.SetRegString(kHkeyLocalMachine,
                       "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
-                      "ProgramFilesDir", At(c.program_files));
+                      "ProgramFilesDir", At(c[1]));
     const std::string folders =
         "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
     fake.SetRegString(kHkeyCurrentUser, folders + "User Shell Folders",
-                      "AppData", At(c.user_shell), reg::kExpandSz);
+                      "AppData", At(c[2]), reg::kExpandSz);
     fake.SetRegString(kHkeyCurrentUser, folders + "Shell Folders", "AppData",
-                      At(c.shell));
+                      At(c[3]));
     DetermineStoreLocations();
-    EXPECT_EQ(Found(kSystemStoreName), *c.system ? At(c.system) : "(absent)");
-    EXPECT_EQ(Found(kUserStoreName), *c.user ? At(c.user) : "(absent)");
-    for (const std::string& p : c.made) EXPECT_TRUE(PathExists(At(p))) << p;
-    for (const std::string& p : c.not_made) EXPECT_FALSE(PathExists(At(p)));
+    EXPECT_EQ(Found(kSystemStoreName), *c[4] ? At(c[4]) : "(absent)");
+    EXPECT_EQ(Found(kUserStoreName), *c[5] ? At(c[5]) : "(absent)");
+    for (int made = 6; made < 8; ++made) {
+      std::stringstream paths(c[made]);
+      for (std::string p; std::getline(paths, p, ',');)
+        EXPECT_EQ(PathExists(At(p)), made == 6) << p;
+    }
     EXPECT_FALSE(PathExists("Vantorium"));
     EXPECT_EQ(fake.OpenRegKeyCount(), 0u);
     SetCurrentEnv(previous);
