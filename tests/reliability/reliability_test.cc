@@ -1,0 +1,381 @@
+// Installations that are killed, contend for one store, fail part-way, or
+// meet a hostile store or blob: the index is always the old one or the old
+// one plus whole new entries, and nothing is written where it must not be.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "component/component_install.h"
+#include "tests/component/component_test_support.h"
+
+namespace brackenfold {
+namespace {
+
+const std::string kGood(4096, 'G');  // the signed payload
+const std::string kEvil(4096, 'E');  // what an attacker wants installed
+
+// Runs hook at the store lock's creation (the blobs have been checked by
+// then) and after_create after each file made in the store; raises SIGKILL at
+// the kill_at-th file operation that changes the store.
+class HookEnv : public FakeEnv {
+ public:
+  std::function<void()> hook;
+  std::function<void(const std::string&)> after_create;
+  int kill_at = 0, steps = 0;
+
+  std::unique_ptr<HeldLockFile> CreateLockFileIn(const std::string& directory,
+                                                 const std::string& name,
+                                                 int* error) override {
+    Step();
+    if (hook) std::exchange(hook, nullptr)();
+    return FakeEnv::CreateLockFileIn(directory, name, error);
+  }
+  int CreateFileIn(const std::string& directory, const std::string& name,
+                   std::FILE** stream) override {
+    Step();
+    const int result = FakeEnv::CreateFileIn(directory, name, stream);
+    Step();  // between making a file and writing it
+    if (result == 0 && after_create) after_create(directory + name);
+    return result;
+  }
+  bool RemoveFileIn(const std::string& directory,
+                    const std::string& name) override {
+    Step();
+    return FakeEnv::RemoveFileIn(directory, name);
+  }
+  bool FlushStreamToDisk(std::FILE* stream) override {
+    Step();  // the temporary index written, not yet flushed
+    const bool flushed = FakeEnv::FlushStreamToDisk(stream);
+    Step();
+    return flushed;
+  }
+  bool MoveFileIn(const std::string& directory, const std::string& from,
+                  const std::string& to) override {
+    Step();
+    const bool moved = FakeEnv::MoveFileIn(directory, from, to);
+    Step();  // the new index in place, the lock still held
+    return moved;
+  }
+
+ private:
+  void Step() {
+    if (++steps == kill_at) ::raise(SIGKILL);
+  }
+};
+
+class ReliabilityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    real_ = SetCurrentEnv(&env_);
+    store_ = scratch_.Join("store/");
+    outside_ = scratch_.Join("outside/");
+    ASSERT_TRUE(FilePath(store_).MakeDirectory());
+    ASSERT_TRUE(FilePath(outside_).MakeDirectory());
+    ASSERT_TRUE(WriteFileBytes(outside_ + "victim", "secret\n"));
+  }
+  void TearDown() override { SetCurrentEnv(real_); }
+
+  std::string Blob(const std::string& file, const std::string& id,
+                   const std::vector<RawFork>& payload,
+                   const std::string& prereq = "") {
+    std::vector<RawFork> forks = {
+        GoodFork("component/description", "d"), GoodFork("component/id", id),
+        GoodFork("component/prereq", prereq), GoodFork("component/title", "t"),
+        GoodFork("component/version", "1")};
+    forks.insert(forks.end(), payload.begin(), payload.end());
+    EXPECT_TRUE(WriteFileBytes(scratch_.Join(file), BuildSignedRawBlob(forks)));
+    return scratch_.Join(file);
+  }
+  // InstallComponents with its standard error kept in err_.
+  bool Install(const std::vector<std::string>& blobs) {
+    testing::internal::CaptureStderr();
+    const bool ok =
+        InstallComponents({}, FilePath(store_),
+                          std::vector<FilePath>(blobs.begin(), blobs.end()));
+    err_ = testing::internal::GetCapturedStderr();
+    return ok;
+  }
+  // The index's entries; the test fails unless the file is exactly what the
+  // writer makes of them, so a cut or garbled index is caught.
+  std::vector<IndexEntry> WholeIndex() {
+    std::vector<IndexEntry> entries;
+    IndexReader reader;
+    IndexEntry e;
+    if (reader.Open(store_ + kIndexFileName)) {
+      while (reader.ReadEntry(&e.id, &e.version, &e.files))
+        entries.push_back(e);
+    }
+    EXPECT_EQ(IndexText(entries), FileBytes(store_ + kIndexFileName));
+    return entries;
+  }
+  void EmptyStore() {
+    for (const std::string& name : ListDirectory(store_)) {
+      ::unlink((store_ + name).c_str());
+    }
+  }
+  // Fork's exit status, or -signal.
+  static int Wait(pid_t child) {
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child) return -1000;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  }
+
+  HookEnv env_;
+  Env* real_ = nullptr;
+  ScratchDirectory scratch_;
+  std::string store_, outside_, err_;
+};
+
+TEST_F(ReliabilityTest, InstallKilledAtEveryFileOperationLeavesOldOrNewIndex) {
+  std::vector<IndexEntry> old;
+  for (int i = 0; i < 2000; ++i) {
+    const std::string n = std::to_string(i);
+    old.push_back({"OLD" + n, i, {{"lib.dll", "lib" + n + ".dll"}}});
+  }
+  ASSERT_TRUE(ReplaceIndexFile(FilePath(store_ + kIndexFileName), old));
+  const std::string payload(200 * 1024, 'p');
+  bool completed = false;
+  int kills = 0;
+  for (int n = 1; n < 100 && !completed; ++n) {
+    const std::string id = "STEP" + std::to_string(n);
+    const std::string blob =
+        Blob("step.blob", id, {GoodFork("payload.bin", payload)});
+    const std::string before = FileBytes(store_ + kIndexFileName);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      env_.kill_at = n;
+      env_.steps = 0;
+      env_.now += static_cast<std::uint32_t>(n) << 8;  // names of its own
+      ::_exit(InstallComponents({}, FilePath(store_), {FilePath(blob)}) ? 0
+                                                                        : 3);
+    }
+    // A killed holder's lock does not stop the next run.
+    const int status = Wait(child);
+    ASSERT_TRUE(status == 0 || status == -SIGKILL) << n << ": " << status;
+    completed = status == 0;
+    kills += completed ? 0 : 1;
+    const std::vector<IndexEntry> entries = WholeIndex();
+    const std::string after = FileBytes(store_ + kIndexFileName);
+    if (after == before) {
+      EXPECT_FALSE(completed) << "a finished run lost its entry";
+      continue;
+    }
+    ASSERT_EQ(after.compare(0, before.size(), before), 0) << n;
+    ASSERT_EQ(entries.size(), old.size() + 1) << n;
+    EXPECT_EQ(entries.back().id, id);
+    EXPECT_TRUE(FileBytes(store_ + entries.back().files.at("payload.bin")) ==
+                payload);
+    ASSERT_TRUE(ReplaceIndexFile(FilePath(store_ + kIndexFileName), old));
+  }
+  EXPECT_TRUE(completed) << "the installation never ran to its end";
+  EXPECT_GT(kills, 5);
+}
+
+TEST_F(ReliabilityTest, InstallersContendingForOneStoreSucceedOrFailCleanly) {
+  std::map<std::string, std::string> payloads;  // id -> payload
+  std::set<std::string> installed;
+  for (int round = 0; round < 3; ++round) {
+    std::vector<std::string> ids, blobs;
+    for (int i = 0; i < 8; ++i) {
+      ids.push_back("R" + std::to_string(round) + "C" + std::to_string(i));
+      payloads[ids.back()] = std::string(48 * 1024, 'a' + i) + ids.back();
+      // One payload name in every blob: the stored names must still differ.
+      blobs.push_back(Blob(ids.back() + ".blob", ids.back(),
+                           {GoodFork("shared.bin", payloads[ids.back()])}));
+    }
+    std::vector<pid_t> children;
+    for (const std::string& blob : blobs) {
+      children.push_back(::fork());
+      if (children.back() == 0) {
+        SetCurrentEnv(real_);  // the real clock and real waiting
+        ::_exit(InstallComponents({}, FilePath(store_), {FilePath(blob)}) ? 0
+                                                                          : 1);
+      }
+    }
+    int successes = 0;
+    for (int i = 0; i < 8; ++i) {
+      const int status = Wait(children[i]);
+      ASSERT_TRUE(status == 0 || status == 1) << ids[i] << ": " << status;
+      if (status == 0) installed.insert(ids[i]);
+      successes += status == 0 ? 1 : 0;
+    }
+    EXPECT_GT(successes, 0) << "round " << round;
+    std::set<std::string> ids_seen, stored;
+    for (const IndexEntry& entry : WholeIndex()) {
+      EXPECT_TRUE(ids_seen.insert(entry.id).second) << entry.id;
+      const std::string& name = entry.files.at("shared.bin");
+      EXPECT_TRUE(stored.insert(name).second) << name << " named twice";
+      EXPECT_TRUE(FileBytes(store_ + name) == payloads[entry.id]) << name;
+    }
+    EXPECT_EQ(ids_seen, installed);
+    // A process that failed wrote nothing.
+    for (const std::string& file : ListDirectory(store_)) {
+      if (file.rfind(kIndexFileName, 0) == 0) continue;
+      EXPECT_EQ(stored.count(file), 1u) << "unreferenced file " << file;
+    }
+  }
+}
+
+TEST_F(ReliabilityTest, FailedInstallsLeaveTheStoreAsItWas) {
+  std::vector<IndexEntry> many;
+  for (int i = 0; i < 3000; ++i) {
+    many.push_back({"E" + std::to_string(i), i, {{"f.dll", "f.dll"}}});
+  }
+  const std::string old_index = IndexText(many);
+  ASSERT_TRUE(WriteFileBytes(store_ + kIndexFileName, old_index));
+  const std::string big(128 * 1024, 'B');
+  ASSERT_GT(old_index.size(), big.size() + 4096);
+  const std::string blob = Blob("big.blob", "BIG", {GoodFork("big.bin", big)});
+  // A full disk: files may not grow past limit bytes.
+  auto install_with_limit = [&](rlim_t limit) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::signal(SIGXFSZ, SIG_IGN);  // writes then fail with EFBIG
+      const rlimit cap{limit, limit};
+      ::setrlimit(RLIMIT_FSIZE, &cap);
+      ::_exit(InstallComponents({}, FilePath(store_), {FilePath(blob)}) ? 0
+                                                                        : 1);
+    }
+    return Wait(child) == 0;
+  };
+  const struct {
+    const char* what;
+    std::function<bool()> install;
+    std::vector<std::string> left;  // a whole payload file may stay
+  } cases[] = {{"payload on a full disk",
+                [&] { return install_with_limit(64 << 10); },
+                {kIndexFileName}},
+               {"empty blob path",
+                [&] {
+                  return Install({blob, ""});
+                },
+                {kIndexFileName}},
+               {"the components directory's parent missing",
+                [&] {
+                  return InstallComponents(
+                      {}, FilePath(scratch_.Join("no/dir/")), {FilePath(blob)});
+                },
+                {kIndexFileName}},
+               {"index on a full disk",
+                [&] { return install_with_limit(big.size() + 4096); },
+                {"big3C000000.bin", kIndexFileName}}};
+  for (const auto& c : cases) {
+    EXPECT_FALSE(c.install()) << c.what;
+    EXPECT_EQ(FileBytes(store_ + kIndexFileName), old_index) << c.what;
+    EXPECT_EQ(ListDirectory(store_), c.left) << c.what;
+  }
+  EXPECT_FALSE(PathExists(scratch_.Join("no")));
+}
+
+TEST_F(ReliabilityTest, LinkAtEveryNameTheInstallerMakesIsNeverFollowed) {
+  const struct {
+    const char* name;
+    bool installs;  // the installer works around it, or refuses clearly
+    const char* says;
+  } cases[] = {
+      {"compindx.dat.tmp", true, ""},  // removed like a crash's leftover
+      {"compindx.dat", false, "is a link"},
+      {"compindx.dat.lock", false, "is a link"},
+      {"a3C000000.txt", true, ""},  // the next unique name is taken
+  };
+  const std::string blob = Blob("a.blob", "A", {GoodFork("a.txt", kGood)});
+  for (const auto& c : cases) {
+    // To a file outside, then dangling: nothing is created where it points.
+    for (const std::string& target : {outside_ + "victim", outside_ + "none"}) {
+      SCOPED_TRACE(std::string(c.name) + " -> " + target);
+      ASSERT_EQ(::symlink(target.c_str(), (store_ + c.name).c_str()), 0);
+      EXPECT_EQ(Install({blob}), c.installs) << err_;
+      EXPECT_NE(err_.find(c.says), std::string::npos) << err_;
+      EXPECT_EQ(FileBytes(outside_ + "victim"), "secret\n");
+      EXPECT_FALSE(PathExists(outside_ + "none"));
+      EmptyStore();
+    }
+  }
+}
+
+TEST_F(ReliabilityTest, LinkSwappedInOrOnTheWayIsNotWrittenThrough) {
+  env_.after_create = [this](const std::string& path) {
+    if (path.find("a3C") == std::string::npos) return;
+    ::unlink(path.c_str());
+    ASSERT_EQ(::symlink((outside_ + "victim").c_str(), path.c_str()), 0);
+  };
+  Install({Blob("a.blob", "A", {GoodFork("a.txt", kGood)})});
+  EXPECT_EQ(FileBytes(outside_ + "victim"), "secret\n");
+  env_.after_create = nullptr;
+
+  ASSERT_EQ(::symlink(outside_.c_str(), (store_ + "sub").c_str()), 0);
+  EXPECT_FALSE(Install({Blob("b.blob", "B", {GoodFork("sub/x.txt", kGood)})}));
+  EXPECT_NE(err_.find("payload 'sub/x.txt'"), std::string::npos) << err_;
+  EXPECT_NE(err_.find("is a link"), std::string::npos) << err_;
+  EXPECT_EQ(ListDirectory(outside_), std::vector<std::string>{"victim"});
+}
+
+TEST_F(ReliabilityTest, BlobRewrittenAfterTheCheckInstallsOnlySignedBytes) {
+  // Rewritten in place at the lock (after the check), or at the payload
+  // file's creation (inside the extraction, where a second digest pass would
+  // be over), with compressed data of the same length that inflates to kEvil.
+  const std::string blob = Blob("a.blob", "A", {GoodFork("a.txt", kGood)});
+  const std::string signed_bytes = FileBytes(blob);
+  const std::string good = ZlibCompress(kGood), evil = ZlibCompress(kEvil);
+  ASSERT_EQ(good.size(), evil.size());
+  std::string tampered = signed_bytes;
+  tampered.replace(tampered.rfind(good), good.size(), evil);
+  auto rewrite = [&] {
+    std::FILE* f = std::fopen(blob.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(tampered.data(), 1, tampered.size(), f);
+    std::fclose(f);
+  };
+  for (int when = 0; when < 2; ++when) {
+    EmptyStore();
+    ASSERT_TRUE(WriteFileBytes(blob, signed_bytes));
+    if (when == 0) env_.hook = rewrite;
+    if (when == 1) {
+      env_.after_create = [&](const std::string&) {
+        env_.after_create = nullptr;
+        rewrite();
+      };
+    }
+    EXPECT_TRUE(Install({blob})) << err_;
+    EXPECT_EQ(FileBytes(store_ + "a3C000000.txt"), kGood) << when;
+    EXPECT_EQ(FileBytes(blob), tampered);  // the attack did take place
+  }
+}
+
+TEST_F(ReliabilityTest, BlobSwappedByRenameAfterTheCheckIsNotInstalled) {
+  const std::string blob = Blob("a.blob", "A", {GoodFork("a.txt", kGood)});
+  // Validly signed, but its prerequisite is met nowhere.
+  const std::string other =
+      Blob("other.blob", "OTHER", {GoodFork("a.txt", kEvil)}, "1,MISSING,5");
+  env_.hook = [&] { ASSERT_EQ(std::rename(other.c_str(), blob.c_str()), 0); };
+  EXPECT_TRUE(Install({blob})) << err_;
+  EXPECT_EQ(FileBytes(store_ + "a3C000000.txt"), kGood);
+  EXPECT_EQ(FileBytes(store_ + kIndexFileName).find("OTHER"),
+            std::string::npos);
+  EXPECT_FALSE(PathExists(other));  // the swap did take place
+}
+
+TEST_F(ReliabilityTest, NulNamesAndIdsTheIndexCannotHoldWriteNothing) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"A", std::string("b\0c.txt", 7)}, {" \t ", "b.txt"}, {"A\nB", "b.txt"}};
+  for (const auto& [id, name] : cases) {
+    // "a.txt" sorts first: it would be written before the bad one is met.
+    EXPECT_FALSE(Install({Blob(
+        "bad.blob", id, {GoodFork("a.txt", kGood), GoodFork(name, kGood)})}));
+    EXPECT_NE(err_.find("bad.blob"), std::string::npos) << err_;
+    EXPECT_EQ(ListDirectory(store_), std::vector<std::string>{}) << err_;
+  }
+}
+
+}  // namespace
+}  // namespace brackenfold
