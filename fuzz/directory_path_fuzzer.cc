@@ -1,8 +1,8 @@
-// Fuzzes the splitting of CreateDirectoryPath (win32/directory_path.h) with an
-// Env that creates nothing: it records the directories asked for and answers
-// the status calls from that record. The first byte picks one level where the
-// Env misbehaves (a plain file there, a failing status call, a failing
-// create), so the fatal reports are reached too; they end in FakeExit.
+// Fuzzes CreateDirectoryPath (win32/directory_path.h) with an Env that creates
+// nothing: it records the directories asked for and answers the status calls
+// from that record. The first byte picks one level where the Env misbehaves
+// (a plain file there, a failing status call, a failing create), so the fatal
+// reports are reached too; they end in FakeExit.
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -26,18 +26,15 @@ class RecordingEnv : public FakeEnv {
   std::size_t status_calls = 0;
 
   PathStatus Stat(const std::string& path) override {
-    const std::size_t level = status_calls++;
+    const bool here = status_calls++ == trouble_level;
     PathStatus status;
-    if (level == trouble_level && trouble == Trouble::kPlainFile) return status;
-    if (level == trouble_level && trouble == Trouble::kStatFails) {
+    if (here && trouble == Trouble::kPlainFile) return status;
+    if (here && trouble == Trouble::kStatFails) {
       status.error = 13;  // EACCES
       return status;
     }
-    if (made_.count(path) != 0) {
-      status.is_directory = true;
-      return status;
-    }
-    status.error = kErrnoNoEntry;
+    status.is_directory = made_.count(path) != 0;
+    if (!status.is_directory) status.error = kErrnoNoEntry;
     return status;
   }
   bool NewDirectory(const std::string& path) override {
@@ -49,14 +46,15 @@ class RecordingEnv : public FakeEnv {
     made_.insert(path);
     return true;
   }
+  // The directory path code never touches files.
   std::uint32_t FileAttributes(const std::string&) override {
-    fuzz::Broken("the directory path code asked for file attributes");
+    fuzz::Broken("asked for file attributes");
   }
   bool RemoveFileAt(const std::string&) override {
-    fuzz::Broken("the directory path code removed a file");
+    fuzz::Broken("removed a file");
   }
   int CreateNewFile(const std::string&) override {
-    fuzz::Broken("the directory path code created a file");
+    fuzz::Broken("created a file");
   }
 
  private:
@@ -65,17 +63,15 @@ class RecordingEnv : public FakeEnv {
 
 // The components of a path: runs of "\" and "/" separate.
 std::vector<std::string> Components(const std::string& path) {
-  std::vector<std::string> parts;
-  std::string part;
+  std::vector<std::string> parts(1);
   for (char c : path) {
-    if (c == '\\' || c == '/') {
-      if (!part.empty()) parts.push_back(part);
-      part.clear();
-    } else {
-      part += c;
+    if (c != '\\' && c != '/') {
+      parts.back() += c;
+    } else if (!parts.back().empty()) {
+      parts.emplace_back();
     }
   }
-  if (!part.empty()) parts.push_back(part);
+  if (parts.back().empty()) parts.pop_back();
   return parts;
 }
 
@@ -91,7 +87,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   env.trouble_level = data[0] & 7;
   const std::string raw(reinterpret_cast<const char*>(data + 1), size - 1);
   const std::string path = raw.substr(0, raw.find('\0'));
-
   Env* previous = SetCurrentEnv(&env);
   bool ended = false;
   try {
@@ -101,14 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     ended = true;
   }
   SetCurrentEnv(previous);
-
-  if (ended) {
-    BF_FUZZ_CHECK(!env.boxes.empty());
-  } else {
-    BF_FUZZ_CHECK(env.boxes.empty());
-    BF_FUZZ_CHECK(env.trouble == Trouble::kNone ||
-                  env.status_calls <= env.trouble_level);
-  }
+  // A fatal end always shows its report, and only trouble ends it.
+  BF_FUZZ_CHECK(ended == !env.boxes.empty());
+  BF_FUZZ_CHECK(ended || env.trouble == Trouble::kNone ||
+                env.status_calls <= env.trouble_level);
   // Directories are made outermost first, one level at a time, each at most
   // MAX_PATH characters, with backslashes only and no empty component.
   for (std::size_t i = 0; i < env.created.size(); ++i) {
@@ -119,21 +110,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     BF_FUZZ_CHECK(!made.empty() && made.back() != '\\');
     if (i > 0) {
       const std::string& outer = env.created[i - 1];
-      BF_FUZZ_CHECK(made.compare(0, outer.size(), outer) == 0);
-      BF_FUZZ_CHECK(made[outer.size()] == '\\');
-      BF_FUZZ_CHECK(made.find('\\', outer.size() + 1) == std::string::npos);
+      BF_FUZZ_CHECK(made.compare(0, outer.size(), outer) == 0 &&
+                    made[outer.size()] == '\\' &&
+                    made.find('\\', outer.size() + 1) == std::string::npos);
     }
   }
   if (!ended) {
     // Everything below the drive (or server and share) was asked for.
     const bool network = path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
-    const std::size_t kept = network ? 2 : 1;
     const std::vector<std::string> parts = Components(path);
-    BF_FUZZ_CHECK(parts.size() >= kept);
-    BF_FUZZ_CHECK(env.status_calls == parts.size() - kept);
-    if (!env.created.empty()) {
-      BF_FUZZ_CHECK(Components(env.created.back()).back() == parts.back());
-    }
+    BF_FUZZ_CHECK(parts.size() >= (network ? 2u : 1u));
+    BF_FUZZ_CHECK(env.status_calls == parts.size() - (network ? 2 : 1));
+    BF_FUZZ_CHECK(env.created.empty() ||
+                  Components(env.created.back()).back() == parts.back());
   }
   return 0;
 }

@@ -1,8 +1,11 @@
-// Fuzzes IndexReader on a compindx.dat of the input's bytes, and checks that
-// every entry it hands back can be written again (WriteIndexEntry) and reads
-// back as the same entry: the installer rewrites the whole index after every
-// installation, so an entry that reads but cannot be written would block the
-// store for good.
+// Fuzzes the reading of the store's text files on the input's bytes. ReadLine
+// (store/text.h) must agree with a plain model: a line ends at LF, CR, CR LF
+// or LF CR, and a last line without an end comes back with a false result.
+// IndexReader must hand back only entries that WriteIndexEntry writes again
+// and that read back the same: the installer rewrites the whole index after
+// every installation, so an entry that reads but cannot be written would
+// block the store for good. An entry holding a NUL byte is refused by the
+// writer, and such an index is kept unchanged rather than rewritten.
 #include <unistd.h>
 
 #include <cstddef>
@@ -14,16 +17,50 @@
 
 #include "fuzz/fuzz_support.h"
 #include "store/index_file.h"
+#include "store/text.h"
 
 namespace brackenfold {
 namespace {
 
-// Memory-backed when the system has /dev/shm: the target writes two files
-// per input.
+// Memory-backed when the system has /dev/shm: two files are written per input.
 std::string ScratchPath(const char* what) {
   const char* directory = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
   return std::string(directory) + "/bf-index-fuzz-" +
          std::to_string(::getpid()) + "-" + what;
+}
+
+const std::string& InPath() {
+  static const std::string path = ScratchPath("in.dat");
+  return path;
+}
+
+const std::string& AgainPath() {
+  static const std::string path = ScratchPath("again.dat");
+  return path;
+}
+
+void RemoveScratchFiles() {
+  std::remove(InPath().c_str());
+  std::remove(AgainPath().c_str());
+}
+
+void CheckLines(std::string bytes) {
+  std::FILE* stream = fmemopen(&bytes[0], bytes.size(), "rb");
+  if (stream == nullptr) return;
+  std::string line;
+  for (std::size_t at = 0;;) {
+    const bool ended = ReadLine(stream, line);
+    const std::size_t end = bytes.find_first_of("\r\n", at);
+    BF_FUZZ_CHECK(ended == (end != std::string::npos));
+    BF_FUZZ_CHECK(line == bytes.substr(at, end - at));
+    if (!ended) break;
+    at = end + 1;
+    if (at < bytes.size() && bytes[at] != bytes[end] &&
+        (bytes[at] == '\r' || bytes[at] == '\n')) {
+      ++at;
+    }
+  }
+  std::fclose(stream);
 }
 
 bool WriteBytes(const std::string& path, const std::string& bytes) {
@@ -34,21 +71,10 @@ bool WriteBytes(const std::string& path, const std::string& bytes) {
   return std::fclose(file) == 0 && written;
 }
 
-bool StringSink(void* context, const char* bytes, std::size_t count) {
-  static_cast<std::string*>(context)->append(bytes, count);
-  return true;
-}
-
-void RemoveScratchFiles() {
-  std::remove(ScratchPath("in.dat").c_str());
-  std::remove(ScratchPath("again.dat").c_str());
-}
-
 std::vector<IndexEntry> ReadAll(const std::string& path) {
   std::vector<IndexEntry> entries;
   IndexReader reader;
-  if (!reader.Open(FilePath(path)))
-    fuzz::Broken("cannot open the scratch index");
+  if (!reader.Open(FilePath(path))) fuzz::Broken("cannot open the index");
   IndexEntry entry;
   while (reader.ReadEntry(&entry.id, &entry.version, &entry.files)) {
     entries.push_back(entry);
@@ -57,15 +83,9 @@ std::vector<IndexEntry> ReadAll(const std::string& path) {
   return entries;
 }
 
-bool HasNulByte(const IndexEntry& entry) {
-  if (entry.id.find('\0') != std::string::npos) return true;
-  for (const auto& [registered, stored] : entry.files) {
-    if (registered.find('\0') != std::string::npos ||
-        stored.find('\0') != std::string::npos) {
-      return true;
-    }
-  }
-  return false;
+bool StringSink(void* context, const char* bytes, std::size_t count) {
+  static_cast<std::string*>(context)->append(bytes, count);
+  return true;
 }
 
 }  // namespace
@@ -74,37 +94,33 @@ bool HasNulByte(const IndexEntry& entry) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   using namespace brackenfold;
-  static const std::string input_path = ScratchPath("in.dat");
-  static const std::string again_path = ScratchPath("again.dat");
   static const int registered = std::atexit(RemoveScratchFiles);
   (void)registered;
-  if (!WriteBytes(input_path,
-                  std::string(reinterpret_cast<const char*>(data), size))) {
-    return 0;
-  }
-  const std::vector<IndexEntry> entries = ReadAll(input_path);
-
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  if (size > 0) CheckLines(bytes);  // fmemopen refuses an empty buffer
+  if (!WriteBytes(InPath(), bytes)) return 0;
+  const std::vector<IndexEntry> entries = ReadAll(InPath());
   std::string written;
   for (const IndexEntry& entry : entries) {
     BF_FUZZ_CHECK(!entry.id.empty());
-    // A NUL byte read from the file is delivered as it is, but the writer
-    // refuses it (a name with a NUL cannot name a stored file): such an index
-    // is kept unchanged rather than rewritten.
-    if (HasNulByte(entry)) {
+    bool nul = entry.id.find('\0') != std::string::npos;
+    for (const auto& [registered_name, stored] : entry.files) {
+      nul = nul || (registered_name + stored).find('\0') != std::string::npos;
+    }
+    if (nul) {
       BF_FUZZ_CHECK(!WriteIndexEntry(entry, StringSink, &written));
       return 0;
     }
     BF_FUZZ_CHECK(IndexEntryRoundTrips(entry));
     BF_FUZZ_CHECK(WriteIndexEntry(entry, StringSink, &written));
   }
-  if (!WriteBytes(again_path, written)) return 0;
-  const std::vector<IndexEntry> again = ReadAll(again_path);
+  if (!WriteBytes(AgainPath(), written)) return 0;
+  const std::vector<IndexEntry> again = ReadAll(AgainPath());
   BF_FUZZ_CHECK(again.size() == entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    BF_FUZZ_CHECK(again[i].id == entries[i].id);
-    BF_FUZZ_CHECK(again[i].version == entries[i].version);
-    BF_FUZZ_CHECK(again[i].files == entries[i].files);
+    BF_FUZZ_CHECK(again[i].id == entries[i].id &&
+                  again[i].version == entries[i].version &&
+                  again[i].files == entries[i].files);
   }
-  std::remove(again_path.c_str());
   return 0;
 }

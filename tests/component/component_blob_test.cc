@@ -152,29 +152,6 @@ TEST(DescriptorTest, RefusesPayloadNamesThatLeaveOrCutTheDirectory) {
   }
 }
 
-TEST(CheckRequirementsTest, InstalledOrOfferedAtTheMinimum) {
-  const std::tuple<InstalledComponents, AvailableVersions, RequiredVersions,
-                   std::vector<UnmetRequirement>>
-      cases[] = {{{}, {}, {}, {}},
-                 {{}, {{"B", 2}}, {{"B", 2}}, {}},
-                 {{{"B", 3}}, {{"B", 2}}, {{"B", 3}}, {}},
-                 {{}, {{"B", 2}}, {{"B", 3}}, {{"B", 3}}},
-                 {{{"B", 2}}, {{"B", 1}}, {{"B", 3}}, {{"B", 3}}},
-                 {{}, {{"B", -1}}, {{"B", -2}}, {}},  // versions compare signed
-                 {{{"M", 9}},
-                  {},
-                  {{"Z", 1}, {"A", 1}, {"M", 2}},
-                  {{"A", 1}, {"Z", 1}}}};
-  for (const auto& [installed, available, required, expected] : cases) {
-    std::vector<UnmetRequirement> unmet;
-    EXPECT_EQ(CheckRequirements(installed, available, required, &unmet),
-              expected.empty());
-    EXPECT_EQ(unmet, expected);
-    EXPECT_EQ(CheckRequirements(installed, available, required, nullptr),
-              expected.empty());
-  }
-}
-
 // A prerequisite counts when it is required or its component is installed;
 // the highest version asked for wins.
 TEST(CheckRequirementsTest, MergeKeepsCountedOnesAtTheirHighest) {

@@ -43,9 +43,9 @@ class InstallTest : public ComponentTest {
     all.insert(all.end(), files.begin(), files.end());
     return WriteBlob(std::to_string(++blobs_) + ".blob", all);
   }
-  void WriteOldIndex() {
+  void WriteOldIndex(const std::string& text) {
     ASSERT_TRUE(FilePath(components_).MakeDirectory());
-    ASSERT_TRUE(WriteFileBytes(Stored(kIndexFileName), old_index_));
+    ASSERT_TRUE(WriteFileBytes(Stored(kIndexFileName), text));
   }
 
   std::string components_, recorder_, stderr_;
@@ -134,7 +134,7 @@ TEST_F(InstallTest, PayloadInASubdirectoryNeedsTheSubdirectory) {
 }
 
 TEST_F(InstallTest, FailureInTheThirdBlobLeavesTheIndexAsItWas) {
-  WriteOldIndex();
+  WriteOldIndex(old_index_);
   std::string a =
       Blob("A", {{"a.dll", recorder_}, {"component/initialize", "a.dll"}});
   std::string b = Blob("B", {{"b.txt", "b"}});
@@ -212,72 +212,39 @@ TEST_F(InstallTest, BrokenPayloadFailsAndLeavesNoPartialFile) {
   }
 }
 
-// Fails the chosen step of the index replacement.
+// Fails the flush (1) or the move (2) of the index replacement.
 class IndexFailureEnv : public FakeEnv {
  public:
-  bool fail_flush = false;
+  int fail = 0;
   bool FlushStreamToDisk(std::FILE* stream) override {
-    return !fail_flush && FakeEnv::FlushStreamToDisk(stream);
+    return fail != 1 && FakeEnv::FlushStreamToDisk(stream);
   }
   bool MoveFileIn(const std::string& directory, const std::string& from,
                   const std::string& to) override {
-    return fail_flush && FakeEnv::MoveFileIn(directory, from, to);
+    return fail != 2 && FakeEnv::MoveFileIn(directory, from, to);
   }
 };
 
+// Also when an old entry cannot be written again (a NUL byte in a name).
 TEST_F(InstallTest, IndexReplacementThatFailsKeepsTheOldIndexWhole) {
   std::string a =
       Blob("A", {{"a.dll", recorder_}, {"component/initialize", "a.dll"}});
-  for (bool fail_flush : {true, false}) {  // else the move fails
+  const std::string nul_entry =
+      std::string("component= N\n\tinstalled_local= x") + '\0' +
+      "y;z\ncomponentend\n";
+  for (int fail : {0, 1, 2}) {
     IndexFailureEnv env;
-    env.fail_flush = fail_flush;
+    env.fail = fail;
     Env* previous = SetCurrentEnv(&env);
-    WriteOldIndex();
+    const std::string old_index =
+        fail == 0 ? old_index_ + nul_entry : old_index_;
+    WriteOldIndex(old_index);
     bool result = Install({a});
     SetCurrentEnv(previous);
-    EXPECT_FALSE(result);
-    EXPECT_EQ(Index(), old_index_);
-    EXPECT_FALSE(PathExists(Stored("compindx.dat.tmp")));
-    EXPECT_EQ(Calls("a3C000000.dll"), "");
-  }
-}
-
-// The rewrite streams the old index into the new one: it gives what reading
-// the whole old index and writing it out with the added entries gives.
-TEST_F(InstallTest, StreamedIndexRewriteIsByteIdenticalToTheWholeList) {
-  const std::vector<IndexEntry> added = {
-      IndexEntry{"A", 9, {{"a.dll", "a3C000009.dll"}}},
-      IndexEntry{"NEW", -1, {}}};
-  const std::pair<std::string, bool> cases[] = {
-      {"", true},  // no index
-      {"junk\r\n\r\n  COMPONENT =  a \r\n\tVersion=12abc\r\n"
-       "\tinstalled_local= z.dll ; z2.dll \r\ncomponentend\r\n"
-       "component=\n\tversion= 5\ncomponentend\n"
-       "component= cr\r\tversion= 3\rcomponentend\rcomponent= CUT\n",
-       true},
-      {std::string("component= N\n\tinstalled_local= x") + '\0' +
-           "y;z\ncomponentend\n",
-       false}};  // an entry the index cannot hold
-  FilePath index_path(scratch_.Join(kIndexFileName));
-  for (const auto& [old_text, ok] : cases) {
-    std::string whole;
-    IndexReader kept;
-    FilePath(index_path).RemoveFile();
-    if (!old_text.empty()) {
-      ASSERT_TRUE(WriteFileBytes(index_path.text(), old_text));
-      ASSERT_TRUE(kept.Open(index_path));
-      IndexReader reader;
-      IndexEntry entry;
-      ASSERT_TRUE(reader.Open(index_path));
-      while (reader.ReadEntry(&entry.id, &entry.version, &entry.files)) {
-        whole += IndexText({entry});
-      }
-    }
-    std::string why;
-    EXPECT_EQ(ReplaceIndexFile(index_path, &kept, added, &why), ok) << why;
-    EXPECT_EQ(FileBytes(index_path.text()),
-              ok ? whole + IndexText(added) : old_text);
-    EXPECT_FALSE(PathExists(index_path.text() + ".tmp"));
+    EXPECT_FALSE(result) << fail;
+    EXPECT_EQ(Index(), old_index) << fail;
+    EXPECT_FALSE(PathExists(Stored("compindx.dat.tmp"))) << fail;
+    EXPECT_EQ(Calls("a3C000000.dll"), "") << fail;
   }
 }
 
