@@ -22,27 +22,15 @@
 namespace brackenfold {
 namespace {
 
-// Memory-backed when the system has /dev/shm: two files are written per input.
-std::string ScratchPath(const char* what) {
-  const char* directory = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  return std::string(directory) + "/bf-index-fuzz-" +
-         std::to_string(::getpid()) + "-" + what;
-}
-
-const std::string& InPath() {
-  static const std::string path = ScratchPath("in.dat");
+// Memory-backed when the system has /dev/shm; removed at exit.
+const std::string& ScratchPath() {
+  static const std::string path =
+      std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
+      "/bf-index-fuzz-" + std::to_string(::getpid());
   return path;
 }
 
-const std::string& AgainPath() {
-  static const std::string path = ScratchPath("again.dat");
-  return path;
-}
-
-void RemoveScratchFiles() {
-  std::remove(InPath().c_str());
-  std::remove(AgainPath().c_str());
-}
+void RemoveScratchFile() { std::remove(ScratchPath().c_str()); }
 
 void CheckLines(std::string bytes) {
   std::FILE* stream = fmemopen(&bytes[0], bytes.size(), "rb");
@@ -94,12 +82,12 @@ bool StringSink(void* context, const char* bytes, std::size_t count) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   using namespace brackenfold;
-  static const int registered = std::atexit(RemoveScratchFiles);
+  static const int registered = std::atexit(RemoveScratchFile);
   (void)registered;
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   if (size > 0) CheckLines(bytes);  // fmemopen refuses an empty buffer
-  if (!WriteBytes(InPath(), bytes)) return 0;
-  const std::vector<IndexEntry> entries = ReadAll(InPath());
+  if (!WriteBytes(ScratchPath(), bytes)) return 0;
+  const std::vector<IndexEntry> entries = ReadAll(ScratchPath());
   std::string written;
   for (const IndexEntry& entry : entries) {
     BF_FUZZ_CHECK(!entry.id.empty());
@@ -114,8 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     BF_FUZZ_CHECK(IndexEntryRoundTrips(entry));
     BF_FUZZ_CHECK(WriteIndexEntry(entry, StringSink, &written));
   }
-  if (!WriteBytes(AgainPath(), written)) return 0;
-  const std::vector<IndexEntry> again = ReadAll(AgainPath());
+  if (!WriteBytes(ScratchPath(), written)) return 0;
+  const std::vector<IndexEntry> again = ReadAll(ScratchPath());
   BF_FUZZ_CHECK(again.size() == entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
     BF_FUZZ_CHECK(again[i].id == entries[i].id &&

@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the small seed corpora of the fuzz targets into fuzz/seeds/<target>/.
-
-Run again after changing it; the seeds are committed. Blob seeds keep their
-forks as stored (level 0) zlib streams, so they stay mostly readable text.
-"""
+# Writes the small seed corpora of the fuzz targets into fuzz/seeds/<target>/;
+# run again after changing it (the seeds are committed). Blob seeds keep their
+# forks as stored (level 0) zlib streams, so they stay mostly readable text.
 import hashlib
 import os
 import shutil
@@ -14,7 +12,6 @@ SEEDS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "seeds")
 
 
 def blob(files, sections=(), digest=False):
-    """A blob of (name, contents) files, each one ALL_MAIN fork."""
     toc, area = b"TOC \n", b""
     for name, contents in files:
         data = zlib.compress(contents, 0)
@@ -26,8 +23,7 @@ def blob(files, sections=(), digest=False):
     return head + b"".join(n + b"\n%d\n" % len(c) + c for n, c in sections) + body
 
 
-def fork(compressed, uncompressed, data):
-    """One-fork mode of blob_reader_fuzzer: recorded sizes, then the data."""
+def fork(compressed, uncompressed, data):  # blob_reader_fuzzer's one-fork mode
     return b"X" + struct.pack("<II", compressed, uncompressed) + data
 
 

@@ -1,11 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the known-answer signature vector of blob_signature_test, made
-without the project's code: plain integers, a seeded generator, Miller-Rabin
-primes and hashlib's SHA-1. The key has the blob key's shape (p of 1024 bits,
-q of 164 bits dividing p - 1, g of order q) in the 421-byte DER form.
-
-    python3 tests/blob/make_signature_vector.py > tests/blob/signature_vector.inc
-"""
+# The known-answer signature vector of blob_signature_test, made without the
+# project's code: plain integers from a seeded generator, Miller-Rabin primes,
+# hashlib's SHA-1; a key of the blob key's shape in the 421-byte DER form.
+#   python3 tests/blob/make_signature_vector.py > tests/blob/signature_vector.inc
 import hashlib
 import random
 
@@ -29,15 +26,6 @@ def is_prime(n):
     return True
 
 
-def der(*values):
-    body = b""
-    for v in values:
-        content = v.to_bytes(v.bit_length() // 8 + 1, "big")  # with sign bit
-        size = bytes([len(content)]) if len(content) < 128 else bytes([0x81, len(content)])
-        body += b"\x02" + size + content
-    return b"\x30\x82" + len(body).to_bytes(2, "big") + body
-
-
 def first(make, good):
     while True:
         candidate = make()
@@ -45,17 +33,23 @@ def first(make, good):
             return candidate
 
 
+def der(*values):
+    body = b""
+    for v in values:
+        content = v.to_bytes(v.bit_length() // 8 + 1, "big")  # with a sign bit
+        body += bytes([2] + ([0x81] if len(content) > 127 else []) + [len(content)]) + content
+    return b"\x30\x82" + len(body).to_bytes(2, "big") + body
+
+
 q = first(lambda: rng.getrandbits(164) | 1 << 163 | 1, is_prime)
-p = first(lambda: 2 * q * rng.getrandbits(859) + 1,
-          lambda c: c.bit_length() == 1024 and is_prime(c))
+p = first(lambda: 2 * q * rng.getrandbits(859) + 1, lambda c: c.bit_length() == 1024 and is_prime(c))
 while True:
     g, x = pow(rng.randrange(2, p - 1), (p - 1) // q, p), rng.randrange(1, q)
     key = der(p, q, g, pow(g, x, p))
     if g != 1 and len(key) == 421:
         break
 digest = hashlib.sha1(b"Brackenfold known-answer signature vector").digest()
-m = int.from_bytes(digest, "big")
-k = rng.randrange(1, q)
+m, k = int.from_bytes(digest, "big"), rng.randrange(1, q)
 r = (pow(g, k, p) + m) % q
 s = (k - x * r) % q
 assert r != 0 and r == (pow(g, s, p) * pow(pow(g, x, p), r, p) % p + m) % q
