@@ -232,7 +232,7 @@ TEST_F(PrerequisiteCheckTest, OpenBlobsRefusesWhatCannotBeInstalled) {
       {"", "cannot be opened"},  // a trailing comma in the host's list
       {unsigned_blob, "signature: the blob has no signature section"},
       {WriteBlob("blank.blob", ComponentFiles(" \t ", 1)), "blank"},
-      {WriteBlob("nul.blob", ComponentFiles(std::string("A\0B", 3), 1)),
+      {WriteBlob("zero-byte.blob", ComponentFiles(std::string("A\0B", 3), 1)),
        "cannot be recorded in the index"}};
   for (const auto& [path, why] : cases) {
     std::vector<OpenedBlob> opened;
