@@ -1,6 +1,4 @@
-// Fuzzes the reading of the store's text files on the input's bytes. ReadLine
-// (store/text.h) must agree with a plain model: a line ends at LF, CR, CR LF
-// or LF CR, and a last line without an end comes back with a false result.
+// Fuzzes the reading of the store's index file on the input's bytes.
 // IndexReader must hand back only entries that WriteIndexEntry writes again
 // and that read back the same: the installer rewrites the whole index after
 // every installation, so an entry that reads but cannot be written would
@@ -17,7 +15,6 @@
 
 #include "fuzz/fuzz_support.h"
 #include "store/index_file.h"
-#include "store/text.h"
 
 namespace brackenfold {
 namespace {
@@ -31,25 +28,6 @@ const std::string& ScratchPath() {
 }
 
 void RemoveScratchFile() { std::remove(ScratchPath().c_str()); }
-
-void CheckLines(std::string bytes) {
-  std::FILE* stream = fmemopen(&bytes[0], bytes.size(), "rb");
-  if (stream == nullptr) return;
-  std::string line;
-  for (std::size_t at = 0;;) {
-    const bool ended = ReadLine(stream, line);
-    const std::size_t end = bytes.find_first_of("\r\n", at);
-    BF_FUZZ_CHECK(ended == (end != std::string::npos));
-    BF_FUZZ_CHECK(line == bytes.substr(at, end - at));
-    if (!ended) break;
-    at = end + 1;
-    if (at < bytes.size() && bytes[at] != bytes[end] &&
-        (bytes[at] == '\r' || bytes[at] == '\n')) {
-      ++at;
-    }
-  }
-  std::fclose(stream);
-}
 
 bool WriteBytes(const std::string& path, const std::string& bytes) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -85,7 +63,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   static const int registered = std::atexit(RemoveScratchFile);
   (void)registered;
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  if (size > 0) CheckLines(bytes);  // fmemopen refuses an empty buffer
   if (!WriteBytes(ScratchPath(), bytes)) return 0;
   const std::vector<IndexEntry> entries = ReadAll(ScratchPath());
   std::string written;
