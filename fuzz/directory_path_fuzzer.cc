@@ -81,10 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                   made.find("\\\\", 1) == std::string::npos);
     BF_FUZZ_CHECK(!made.empty() && made.back() != '\\');
     const std::string outer = i > 0 ? env.created[i - 1] : std::string();
-    BF_FUZZ_CHECK(i == 0 || (made.compare(0, outer.size(), outer) == 0 &&
-                             made[outer.size()] == '\\' &&
-                             made.find('\\', outer.size() + 1) ==
-                                 std::string::npos));
+    BF_FUZZ_CHECK(i == 0 ||
+                  (made.compare(0, outer.size(), outer) == 0 &&
+                   made[outer.size()] == '\\' &&
+                   made.find('\\', outer.size() + 1) == std::string::npos));
   }
   return 0;
 }
