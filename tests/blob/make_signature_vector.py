@@ -1,48 +1,27 @@
 #!/usr/bin/env python3
 # The known-answer signature vector of blob_signature_test, made without the
-# project's code: plain integers from a seeded generator, Miller-Rabin primes,
-# hashlib's SHA-1; a key of the blob key's shape in the 421-byte DER form.
+# project's code: plain integers from a seeded generator, probable primes by
+# Fermat's test, hashlib's SHA-1; a key of the blob key's shape (q of 164 bits,
+# p of 1024) in the 421-byte DER form.
 #   python3 tests/blob/make_signature_vector.py > tests/blob/signature_vector.inc
 import hashlib
 import random
 
 rng = random.Random(20240611)
+prime = lambda n: all(pow(a, n - 1, n) == 1 for a in (2, 3, 5, 7, 11, 13, 17))
 
 
-def is_prime(n):
-    d, s = n - 1, 0
-    while d % 2 == 0:
-        d, s = d // 2, s + 1
-    for _ in range(40):
-        x = pow(rng.randrange(2, n - 1), d, n)
-        if x in (1, n - 1):
-            continue
-        for _ in range(s - 1):
-            x = x * x % n
-            if x == n - 1:
-                break
-        else:
-            return False
-    return True
-
-
-def first(make, good):
-    while True:
-        candidate = make()
-        if good(candidate):
-            return candidate
-
-
-def der(*values):
+def der(*values):  # a SEQUENCE of INTEGERs, each with its sign bit
     body = b""
     for v in values:
-        content = v.to_bytes(v.bit_length() // 8 + 1, "big")  # with a sign bit
+        content = v.to_bytes(v.bit_length() // 8 + 1, "big")
         body += bytes([2] + ([0x81] if len(content) > 127 else []) + [len(content)]) + content
     return b"\x30\x82" + len(body).to_bytes(2, "big") + body
 
 
-q = first(lambda: rng.getrandbits(164) | 1 << 163 | 1, is_prime)
-p = first(lambda: 2 * q * rng.getrandbits(859) + 1, lambda c: c.bit_length() == 1024 and is_prime(c))
+q = next(c for c in iter(lambda: rng.getrandbits(164) | 1 << 163 | 1, 0) if prime(c))
+p = next(c for c in iter(lambda: 2 * q * rng.getrandbits(859) + 1, 0)
+         if c.bit_length() == 1024 and prime(c))
 while True:
     g, x = pow(rng.randrange(2, p - 1), (p - 1) // q, p), rng.randrange(1, q)
     key = der(p, q, g, pow(g, x, p))
