@@ -299,7 +299,6 @@ TEST(BlobWriterTest, WritesFileAndMemoryAlikeReportingProgress) {
   ASSERT_TRUE(writer.WriteToString(&in_memory, &error)) << error;
   ASSERT_TRUE(ReadWholeFile(out, &on_disk));
   EXPECT_EQ(on_disk, in_memory);
-  EXPECT_TRUE(OpenBytes(on_disk, BlobCheck::Signature));
   std::remove(out.c_str());
 }
 

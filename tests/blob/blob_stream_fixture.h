@@ -4,6 +4,7 @@
 #ifndef BRACKENFOLD_TESTS_BLOB_BLOB_STREAM_FIXTURE_H_
 #define BRACKENFOLD_TESTS_BLOB_BLOB_STREAM_FIXTURE_H_
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -14,8 +15,6 @@ namespace brackenfold {
 class MemoryBlob {
  public:
   explicit MemoryBlob(std::string bytes) : bytes_(std::move(bytes)) {}
-  MemoryBlob(const MemoryBlob&) = delete;
-  MemoryBlob& operator=(const MemoryBlob&) = delete;
 
   BlobStream stream() { return BlobStream{&Read, &Seek, &Tell, this}; }
   // Bytes handed out since the last seek.
@@ -24,10 +23,9 @@ class MemoryBlob {
  private:
   static std::size_t Read(void* handle, void* buffer, std::size_t count) {
     auto* self = static_cast<MemoryBlob*>(handle);
-    if (self->position_ >= self->bytes_.size()) return 0;
-    std::size_t left = self->bytes_.size() - self->position_;
-    if (count > left) count = left;
-    std::memcpy(buffer, self->bytes_.data() + self->position_, count);
+    const std::size_t size = self->bytes_.size(), at = self->position_;
+    count = at >= size ? 0 : std::min(count, size - at);
+    std::memcpy(buffer, self->bytes_.data() + std::min(at, size), count);
     self->position_ += count;
     self->read_since_seek_ += count;
     return count;
@@ -44,8 +42,7 @@ class MemoryBlob {
   }
 
   std::string bytes_;
-  std::size_t position_ = 0;
-  std::size_t read_since_seek_ = 0;
+  std::size_t position_ = 0, read_since_seek_ = 0;
 };
 
 }  // namespace brackenfold

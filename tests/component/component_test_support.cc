@@ -102,15 +102,11 @@ std::string InitWithoutEntryPath() { return LoaderPath(BF_INIT_WITHOUT_ENTRY); }
 
 std::string IndexText(const std::vector<IndexEntry>& entries) {
   std::string text;
-  for (const IndexEntry& entry : entries) {
-    WriteIndexEntry(
-        entry,
-        [](void* context, const char* bytes, std::size_t count) {
-          static_cast<std::string*>(context)->append(bytes, count);
-          return true;
-        },
-        &text);
-  }
+  auto append = [](void* context, const char* bytes, std::size_t count) {
+    static_cast<std::string*>(context)->append(bytes, count);
+    return true;
+  };
+  for (const IndexEntry& entry : entries) WriteIndexEntry(entry, append, &text);
   return text;
 }
 
