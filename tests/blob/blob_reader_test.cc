@@ -167,8 +167,7 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
 // Records every piece the reader delivers; refuses the one numbered refuse_at.
 struct Pieces {
   std::string bytes;
-  std::size_t calls = 0;
-  std::size_t refuse_at = 0;
+  std::size_t calls = 0, refuse_at = 0;
 };
 
 bool PieceSink(void* context, const char* bytes, std::size_t count) {
@@ -208,10 +207,9 @@ TEST(ExtractForkTest, BombsStopAtTheRecordedSizes) {
   } cases[] = {
       {"honest", RawBlob(z, c, u) + trailer, text, true, u},
       {"empty", RawBlob(e, e.size(), 0), "", true, 0},
-      {"compressed size one more", RawBlob(z, c + 1, u) + trailer, text, false,
-       u},
-      {"compressed size one less", RawBlob(z, c - 1, u), text, false, u},
-      {"uncompressed size one more", RawBlob(z, c, u + 1), text, false, u},
+      {"compressed + 1", RawBlob(z, c + 1, u) + trailer, text, false, u},
+      {"compressed - 1", RawBlob(z, c - 1, u), text, false, u},
+      {"uncompressed + 1", RawBlob(z, c, u + 1), text, false, u},
       {"16 MiB announced as 5 bytes", RawBlob(zeros, zeros.size(), 5),
        std::string(5, '\0'), false, 5},
       {"stream past its compressed size", RawBlob(stored, 1000, random.size()),
@@ -223,7 +221,6 @@ TEST(ExtractForkTest, BombsStopAtTheRecordedSizes) {
        false, random.size()},
       {"cut after a piece", cut.substr(0, cut.size() - 8193), random, false,
        random.size() - 1},
-      // Raw deflate: the zlib stream without its header and trailer.
       {"raw deflate", RawBlob(z.substr(2, c - 6), c - 6, u), text, false, 0}};
   for (const auto& t : cases) {
     Pieces pieces;
@@ -278,15 +275,20 @@ bool Exists(const std::string& path) {
   return ReadWholeFile(path, &unused);
 }
 
-// What it writes reads back through bfold's tests; here the progress, the two
-// outputs alike (the signature's k is derived, not drawn) and no scratch left.
-TEST(BlobWriterTest, WritesFileAndMemoryAlikeReportingProgress) {
+// What it writes reads back through bfold's tests; here the refusals, the
+// progress, the two outputs alike (the signature's k is derived, not drawn)
+// and no scratch file left when a source is missing.
+TEST(BlobWriterTest, WritesFileAndMemoryAlikeAndRefusesBadInput) {
   const std::string big = RandomBytes(300000, 1), out = TempPath("w.blob");
   BlobWriter writer;
   std::string error, in_memory, on_disk;
-  ASSERT_TRUE(writer.AddBytes("bin/viewer.dll", big, &error));
-  ASSERT_TRUE(
-      writer.AddBytesFork("bin/viewer.dll", "MACOS_RESOURCE", "rsrc", &error));
+  EXPECT_FALSE(writer.AddBytes("", "x", &error));
+  EXPECT_FALSE(writer.AddBytes("a\nb", "x", &error));
+  EXPECT_FALSE(writer.AddBytesFork("a", "", "x", &error));
+  ASSERT_TRUE(writer.AddBytes("a", big, &error));
+  EXPECT_FALSE(writer.AddBytes("a", "y", &error));
+  EXPECT_NE(error.find("\"a\""), std::string::npos);
+  ASSERT_TRUE(writer.AddBytesFork("a", "MACOS_FINDER", "rsrc", &error));
   writer.SetSigningKey(&DemoBlobKey());
   std::uint64_t last_done = 0;
   writer.SetProgress([&](std::uint64_t done, std::uint64_t total) {
@@ -295,25 +297,11 @@ TEST(BlobWriterTest, WritesFileAndMemoryAlikeReportingProgress) {
   });
   ASSERT_TRUE(writer.WriteToFile(out, &error)) << error;
   EXPECT_EQ(last_done, big.size() + 4);
-  EXPECT_FALSE(Exists(out + ".spool~") || Exists(out + ".part~"));
   ASSERT_TRUE(writer.WriteToString(&in_memory, &error)) << error;
   ASSERT_TRUE(ReadWholeFile(out, &on_disk));
   EXPECT_EQ(on_disk, in_memory);
   std::remove(out.c_str());
-}
-
-TEST(BlobWriterTest, RefusesBadNamesDuplicatesAndMissingSources) {
-  BlobWriter writer;
-  std::string error;
-  EXPECT_FALSE(writer.AddBytes("", "x", &error));
-  EXPECT_FALSE(writer.AddBytes("a\nb", "x", &error));
-  EXPECT_FALSE(writer.AddBytesFork("a", "", "x", &error));
-  EXPECT_TRUE(writer.AddBytes("a", "x", &error));
-  EXPECT_FALSE(writer.AddBytes("a", "y", &error));
-  EXPECT_NE(error.find("\"a\""), std::string::npos);
-  EXPECT_TRUE(writer.AddBytesFork("a", "MACOS_FINDER", "y", &error));
   ASSERT_TRUE(writer.AddFile("b", TempPath("no_such_source"), &error));
-  const std::string out = TempPath("writer_failed.blob");
   EXPECT_FALSE(writer.WriteToFile(out, &error));
   EXPECT_NE(error.find("no_such_source"), std::string::npos);
   for (const char* end : {"", ".part~", ".spool~"}) {
