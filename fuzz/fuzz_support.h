@@ -1,5 +1,6 @@
-// What the fuzz targets share: a stop for a broken invariant, which libFuzzer
-// reports as a crash, and the in-memory BlobStream of the blob tests.
+// What the fuzz targets share: a check whose failure libFuzzer reports as a
+// crash (with the condition on stderr), and the in-memory BlobStream of the
+// blob tests.
 #ifndef BRACKENFOLD_FUZZ_FUZZ_SUPPORT_H_
 #define BRACKENFOLD_FUZZ_FUZZ_SUPPORT_H_
 
@@ -8,18 +9,9 @@
 
 #include "tests/blob/blob_stream_fixture.h"
 
-namespace brackenfold {
-namespace fuzz {
-
-[[noreturn]] inline void Broken(const char* what) {
-  std::fprintf(stderr, "fuzz invariant broken: %s\n", what);
-  std::abort();
-}
-
-#define BF_FUZZ_CHECK(condition) \
-  ((condition) ? (void)0 : ::brackenfold::fuzz::Broken(#condition))
-
-}  // namespace fuzz
-}  // namespace brackenfold
+#define BF_FUZZ_CHECK(condition)                                               \
+  ((condition) ? (void)0                                                       \
+               : (std::fprintf(stderr, "fuzz check failed: %s\n", #condition), \
+                  std::abort()))
 
 #endif  // BRACKENFOLD_FUZZ_FUZZ_SUPPORT_H_

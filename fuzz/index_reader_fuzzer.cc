@@ -40,11 +40,11 @@ bool WriteBytes(const std::string& path, const std::string& bytes) {
 std::vector<IndexEntry> ReadAll(const std::string& path) {
   std::vector<IndexEntry> entries;
   IndexReader reader;
-  if (!reader.Open(FilePath(path))) fuzz::Broken("cannot open the index");
+  BF_FUZZ_CHECK(reader.Open(FilePath(path)));
   IndexEntry entry;
   while (reader.ReadEntry(&entry.id, &entry.version, &entry.files)) {
     entries.push_back(entry);
-    if (entries.size() > 100000) fuzz::Broken("the reader does not stop");
+    BF_FUZZ_CHECK(entries.size() <= 100000);  // the reader stops
   }
   return entries;
 }
