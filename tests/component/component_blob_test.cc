@@ -128,20 +128,6 @@ TEST(DescriptorTest, RefusesPayloadNamesThatLeaveOrCutTheDirectory) {
   }
 }
 
-// A prerequisite counts when it is required or its component is installed;
-// the highest version asked for wins.
-TEST(CheckRequirementsTest, MergeKeepsCountedOnesAtTheirHighest) {
-  RequiredVersions required{{"R", 3}};
-  MergeRequirements({{"OPT", 1}},
-                    {{"R", 2, true},
-                     {"OPT", 3, false},
-                     {"GONE", 9, false},
-                     {"R", 5, true},
-                     {"R", 1, true}},
-                    required);
-  EXPECT_EQ(required, (RequiredVersions{{"OPT", 3}, {"R", 5}}));
-}
-
 using BlobSpecs = std::vector<std::tuple<std::string, int, std::string>>;
 
 class PrerequisiteCheckTest : public ComponentTest {
@@ -161,6 +147,8 @@ class PrerequisiteCheckTest : public ComponentTest {
   int blobs_ = 0;
 };
 
+// A prerequisite counts when it is required or its component is installed;
+// the highest version asked for wins.
 TEST_F(PrerequisiteCheckTest, TheFirstBlobOfAnIdOrAnInstalledCopyMeetsThem) {
   using Unmet = std::vector<UnmetRequirement>;
   const std::tuple<BlobSpecs, InstalledComponents, Unmet> cases[] = {
@@ -171,6 +159,7 @@ TEST_F(PrerequisiteCheckTest, TheFirstBlobOfAnIdOrAnInstalledCopyMeetsThem) {
       {{{"A", 1, "1,b,3\n"}, {"B", 2, ""}}, {}, {{"B", 3}}},
       {{{"A", 1, "0,B,5\n"}}, {}, {}},  // optional, not installed
       {{{"A", 1, "0,B,5\n"}}, {{"B", 4}}, {{"B", 5}}},  // installed, too old
+      {{{"A", 1, "1,R,2\n1,R,5\n1,R,1\n"}}, {{"R", 4}}, {{"R", 5}}},  // highest
       // Only the first blob of an id is offered; a later one counts its own.
       {{{"X", 1, ""}, {"X", 3, ""}, {"N", 1, "1,X,2\n"}}, {}, {{"X", 2}}},
       {{{"X", 3, ""}, {"X", 1, ""}, {"N", 1, "1,X,2\n"}}, {}, {}},
