@@ -46,13 +46,12 @@ build() {
     cmake --build "$BUILD" -j"$JOBS"
 }
 
-FUZZERS=(blob_reader_fuzzer blob_extract_fuzzer index_reader_fuzzer
-         descriptor_fuzzer blob_list_fuzzer directory_path_fuzzer
-         read_line_fuzzer)
+FUZZERS=(blob_reader_fuzzer index_reader_fuzzer descriptor_fuzzer
+         blob_list_fuzzer directory_path_fuzzer)
 # Memory limits per target (default: -rss_limit_mb=2048). Extraction runs
 # tight, so that a decompression bomb fails it even where no invariant does.
 declare -A FUZZ_LIMITS=(
-  [blob_extract_fuzzer]="-rss_limit_mb=1024 -malloc_limit_mb=64"
+  [blob_reader_fuzzer]="-rss_limit_mb=1024 -malloc_limit_mb=64"
 )
 
 # fuzz NAME: runs one target over a scratch copy of its seeds, so the

@@ -1,8 +1,10 @@
-// A BlobStream over bytes in memory for the blob tests, counting what the
-// reader asks of it.
+// A BlobStream over bytes in memory, for the blob and component tests and the
+// fuzz targets. A seek anywhere succeeds; reads beyond the end give 0 bytes,
+// as fread after fseek does.
 #ifndef BRACKENFOLD_TESTS_BLOB_BLOB_STREAM_FIXTURE_H_
 #define BRACKENFOLD_TESTS_BLOB_BLOB_STREAM_FIXTURE_H_
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -15,21 +17,23 @@ class MemoryBlob {
   explicit MemoryBlob(std::string bytes) : bytes_(std::move(bytes)) {}
 
   BlobStream stream() { return BlobStream{&Read, &Seek, &Tell, this}; }
-  std::size_t reads() const { return reads_; }
+  // Bytes handed out since the last seek.
+  std::size_t read_since_seek() const { return read_since_seek_; }
 
  private:
   static std::size_t Read(void* handle, void* buffer, std::size_t count) {
     auto* self = static_cast<MemoryBlob*>(handle);
-    ++self->reads_;
-    if (self->position_ >= self->bytes_.size()) return 0;
-    std::size_t left = self->bytes_.size() - self->position_;
-    if (count > left) count = left;
-    std::memcpy(buffer, self->bytes_.data() + self->position_, count);
+    const std::size_t size = self->bytes_.size(), at = self->position_;
+    count = at >= size ? 0 : std::min(count, size - at);
+    std::memcpy(buffer, self->bytes_.data() + std::min(at, size), count);
     self->position_ += count;
+    self->read_since_seek_ += count;
     return count;
   }
   static bool Seek(void* handle, std::uint32_t position) {
-    static_cast<MemoryBlob*>(handle)->position_ = position;
+    auto* self = static_cast<MemoryBlob*>(handle);
+    self->position_ = position;
+    self->read_since_seek_ = 0;
     return true;
   }
   static std::uint32_t Tell(void* handle) {
@@ -38,8 +42,7 @@ class MemoryBlob {
   }
 
   std::string bytes_;
-  std::size_t position_ = 0;
-  std::size_t reads_ = 0;
+  std::size_t position_ = 0, read_since_seek_ = 0;
 };
 
 }  // namespace brackenfold

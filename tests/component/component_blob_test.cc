@@ -2,307 +2,191 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
-#include <cstring>
-#include <string>
-#include <vector>
+#include <tuple>
 
+#include "component/prerequisite_check.h"
+#include "tests/blob/blob_stream_fixture.h"
 #include "tests/component/component_test_support.h"
-#include "tests/support/blob_builder.h"
 
 namespace brackenfold {
 namespace {
 
-// A blob held in memory, read through the reader's callbacks.
-struct MemoryBlob {
-  explicit MemoryBlob(std::string bytes) : data(std::move(bytes)) {}
-  BlobStream Stream() {
-    return BlobStream{
-        [](void* handle, void* buffer, std::size_t count) -> std::size_t {
-          auto* self = static_cast<MemoryBlob*>(handle);
-          if (self->position >= self->data.size()) return 0;
-          std::size_t n = std::min(count, self->data.size() - self->position);
-          std::memcpy(buffer, self->data.data() + self->position, n);
-          self->position += n;
-          return n;
-        },
-        [](void* handle, std::uint32_t to) {
-          static_cast<MemoryBlob*>(handle)->position = to;
-          return true;
-        },
-        [](void* handle) {
-          return static_cast<std::uint32_t>(
-              static_cast<MemoryBlob*>(handle)->position);
-        },
-        this};
-  }
-  std::string data;
-  std::size_t position = 0;
-};
-
-class LoadedBlob {
- public:
-  explicit LoadedBlob(const std::string& bytes)
-      : memory_(bytes), blob_(memory_.Stream()) {
+// Init's result and its line on stderr.
+struct Loaded {
+  explicit Loaded(const std::string& bytes)
+      : memory(bytes), blob(memory.stream()) {
     testing::internal::CaptureStderr();
-    result_ = blob_.Init(false);
-    message_ = testing::internal::GetCapturedStderr();
+    result = blob.Init(false);
+    message = testing::internal::GetCapturedStderr();
   }
-  ComponentBlob& blob() { return blob_; }
-  bool result() const { return result_; }
-  const std::string& message() const { return message_; }
-
- private:
-  MemoryBlob memory_;
-  ComponentBlob blob_;
-  bool result_ = false;
-  std::string message_;
+  MemoryBlob memory;
+  ComponentBlob blob;
+  bool result;
+  std::string message;
 };
 
-BlobFiles With(BlobFiles files, const std::string& name,
-               const std::string& contents) {
-  for (auto& file : files) {
-    if (file.first == name) {
-      file.second = contents;
-      return files;
-    }
+std::string Text(const std::vector<Prerequisite>& list) {
+  std::string text;
+  for (const Prerequisite& p : list) {
+    text += p.id + " " + std::to_string(p.version) + (p.required ? "!" : "?");
   }
-  files.emplace_back(name, contents);
-  return files;
+  return text;
 }
 
-BlobFiles Without(BlobFiles files, const std::string& name) {
-  BlobFiles out;
-  for (auto& file : files) {
-    if (file.first != name) out.push_back(file);
-  }
-  return out;
+// bfold list's JSON shows the rest of the values as Init reads them.
+TEST(DescriptorTest, ValuesAreTrimmedAndIdsUpperCased) {
+  Loaded loaded(BuildSignedBlob({{"component/id", " a b\tc-1\n"},
+                                 {"component/version", " -12\r\n"},
+                                 {"component/title", "t"},
+                                 {"component/description", "\tSome words\r\n"},
+                                 {"component/prereq", ""},
+                                 {"component/platform", " win32\r\n"}}));
+  ASSERT_TRUE(loaded.result) << loaded.message;
+  EXPECT_EQ(loaded.message, "");
+  const ComponentBlob& b = loaded.blob;
+  EXPECT_TRUE(b.IsInitialised());
+  EXPECT_EQ(std::vector<std::string>({b.GetId(), b.GetDescription(),
+                                      b.GetPlatform(), b.GetInitializeFile()}),
+            std::vector<std::string>({"A B\tC-1", "Some words", "WIN32", ""}));
+  EXPECT_EQ(b.GetVersion(), -12);
 }
 
-const char kReaderInit[] = "ComponentBlob::Init Failed in reader init\n";
-const char kRequiredFiles[] =
-    "ComponentBlob::Init Failed to find required files\n";
-const char kReadPrereqs[] = "ComponentBlob::Init Failed to read prereqs\n";
-
-TEST(DescriptorTest, NormalisesValues) {
-  struct Case {
-    const char* file;
-    const char* contents;
-    std::string (*field)(ComponentBlob&);
-    const char* expected;
-  } cases[] = {
-      {"component/id", " abc-1\n", [](ComponentBlob& b) { return b.GetId(); },
-       "ABC-1"},
-      {"component/id", "a b\tc", [](ComponentBlob& b) { return b.GetId(); },
-       "A B\tC"},
-      {"component/title", "  My Title \n",
-       [](ComponentBlob& b) { return b.GetTitle(); }, "My Title"},
-      {"component/title", " \r\n",
-       [](ComponentBlob& b) { return b.GetTitle(); }, ""},
-      {"component/description", "\tSome words\r\n",
-       [](ComponentBlob& b) { return b.GetDescription(); }, "Some words"},
-      {"component/platform", " win32\r\n",
-       [](ComponentBlob& b) { return b.GetPlatform(); }, "WIN32"},
-      {"component/initialize", " viewer.dll \n",
-       [](ComponentBlob& b) { return b.GetInitializeFile(); }, "viewer.dll"},
-      {"component/version", " 12\r\n",
-       [](ComponentBlob& b) { return std::to_string(b.GetVersion()); }, "12"},
-      {"component/version", "1.9",
-       [](ComponentBlob& b) { return std::to_string(b.GetVersion()); }, "1"},
-      {"component/version", "beta",
-       [](ComponentBlob& b) { return std::to_string(b.GetVersion()); }, "0"},
-      {"component/version", "-3",
-       [](ComponentBlob& b) { return std::to_string(b.GetVersion()); }, "-3"},
-  };
-  for (const Case& c : cases) {
-    LoadedBlob loaded(
-        BuildSignedBlob(With(ComponentFiles("X", 1), c.file, c.contents)));
-    ASSERT_TRUE(loaded.result()) << c.file << ": " << loaded.message();
-    EXPECT_EQ(c.field(loaded.blob()), c.expected) << c.file;
-    EXPECT_EQ(loaded.message(), "");
-    EXPECT_TRUE(loaded.blob().IsInitialised());
-  }
-}
-
-TEST(DescriptorTest, DefaultsWithoutOptionalFiles) {
-  LoadedBlob loaded(BuildSignedBlob(ComponentFiles("core", 4)));
-  ASSERT_TRUE(loaded.result());
-  EXPECT_EQ(loaded.blob().GetId(), "CORE");
-  EXPECT_EQ(loaded.blob().GetVersion(), 4);
-  EXPECT_EQ(loaded.blob().GetPlatform(), "UNKNOWN");
-  EXPECT_EQ(loaded.blob().GetInitializeFile(), "");
-  EXPECT_TRUE(loaded.blob().GetPrerequisites().empty());
-}
-
-struct PrerequisiteCase {
-  const char* name;
-  std::string contents;
-  bool ok;
-  std::vector<Prerequisite> expected;
-};
-
-TEST(DescriptorTest, ParsesPrerequisiteLists) {
-  const PrerequisiteCase cases[] = {
-      {"empty", "", true, {}},
-      {"blank lines only", "\r\n\n\r", true, {}},
-      {"mixed line ends, last line open",
-       "1, core, 3\r\n\r\n0,Extra,2",
-       true,
-       {{"CORE", 3, true}, {"EXTRA", 2, false}}},
-      {"flag value other than 0 or 1", "-7,a,1\n", true, {{"A", 1, true}}},
-      {"non-numeric fields", "yes,b,v2\n", true, {{"B", 0, false}}},
-      {"id keeps inner blanks", "1, my lib ,5\n", true, {{"MY LIB", 5, true}}},
-      {"four fields (trailing comma)", "1,core,3,\n", false, {}},
-      {"two fields", "1,core\n", false, {}},
-      {"a line of blanks is one field", "1,a,1\n   \n", false, {}},
-      {"bad line after a good one", "1,a,1\nx\n", false, {}},
-  };
-  for (const PrerequisiteCase& c : cases) {
-    LoadedBlob loaded(BuildSignedBlob(ComponentFiles("X", 1, c.contents)));
-    EXPECT_EQ(loaded.result(), c.ok) << c.name;
-    if (!c.ok) {
-      EXPECT_EQ(loaded.message(), kReadPrereqs) << c.name;
-      continue;
-    }
-    std::vector<Prerequisite> got = loaded.blob().GetPrerequisites();
-    ASSERT_EQ(got.size(), c.expected.size()) << c.name;
-    for (std::size_t i = 0; i < got.size(); ++i) {
-      EXPECT_EQ(got[i].id, c.expected[i].id) << c.name;
-      EXPECT_EQ(got[i].version, c.expected[i].version) << c.name;
-      EXPECT_EQ(got[i].required, c.expected[i].required) << c.name;
-    }
-  }
-}
-
-TEST(PrerequisiteSinkTest, JoinsALineSplitAcrossPieces) {
-  std::vector<Prerequisite> list;
-  PrerequisiteSinkContext sink{&list, std::string()};
-  for (const char* piece : {"1,co", "re,", "12\r", "\n0,b", ",1"}) {
-    ASSERT_TRUE(PrerequisiteSink(&sink, piece, std::strlen(piece)));
-  }
-  ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0].id, "CORE");
-  EXPECT_EQ(list[0].version, 12);
-  ASSERT_TRUE(PrerequisiteSink(&sink, "\n", 1));
-  ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(list[1].id, "B");
-  EXPECT_FALSE(list[1].required);
-  EXPECT_EQ(sink.pending, "");
-}
-
-TEST(DescriptorTest, MissingRequiredFileFails) {
-  for (const char* name :
-       {"component/version", "component/id", "component/title",
-        "component/description", "component/prereq"}) {
-    LoadedBlob loaded(BuildSignedBlob(Without(ComponentFiles("X", 1), name)));
-    EXPECT_FALSE(loaded.result()) << name;
-    EXPECT_EQ(loaded.message(), kRequiredFiles) << name;
-    EXPECT_FALSE(loaded.blob().IsInitialised());
-  }
-}
-
-TEST(DescriptorTest, UnverifiedBlobFailsInReaderInit) {
+TEST(DescriptorTest, InitFailuresSayWhichStepFailed) {
   const BlobFiles files = ComponentFiles("X", 1);
-  const std::string signed_blob = BuildSignedBlob(files);
-  const std::string blobs[] = {
-      BuildUnsignedBlob(files),
-      CorruptBlob(signed_blob, signed_blob.size() - 3),  // data area
-      "",
-      "VantoriumBlob\n",
-  };
-  for (const std::string& blob : blobs) {
-    LoadedBlob loaded(blob);
-    EXPECT_FALSE(loaded.result());
-    EXPECT_EQ(loaded.message(), kReaderInit);
-  }
-}
-
-TEST(DescriptorTest, UnreadableDescriptorFileFailsAsPrereqs) {
-  // A sound prerequisite list, but the title's data is not a zlib stream.
-  std::vector<RawFork> forks = {
-      GoodFork("component/description", "d"),
-      GoodFork("component/id", "x"),
+  const BlobFiles no_title = {files[0], files[1], files[3], files[4]};
+  const std::vector<RawFork> bad_title = {
+      GoodFork("component/description", "d"), GoodFork("component/id", "x"),
       GoodFork("component/prereq", "1,core,1\n"),
       RawFork{"component/title", "this is not zlib", 5},
-      GoodFork("component/version", "2"),
-  };
-  LoadedBlob loaded(BuildSignedRawBlob(forks));
-  EXPECT_FALSE(loaded.result());
-  EXPECT_EQ(loaded.message(), kReadPrereqs);
-  EXPECT_FALSE(loaded.blob().IsInitialised());
-  // What was read before the failure stays.
-  EXPECT_EQ(loaded.blob().GetId(), "X");
-  EXPECT_EQ(loaded.blob().GetVersion(), 2);
-
-  // A recorded size that does not match the data fails the same way.
-  forks[3] = GoodFork("component/title", "title");
-  forks[3].uncompressed_size = 4;
-  LoadedBlob mismatched(BuildSignedRawBlob(forks));
-  EXPECT_FALSE(mismatched.result());
-  EXPECT_EQ(mismatched.message(), kReadPrereqs);
-}
-
-TEST(ExposeListTest, ParsesLines) {
-  struct Case {
-    const char* name;
-    const char* text;
-    ExposeMap expected;
-  } cases[] = {
-      {"blank after comma is trimmed; blank inside a field skips the line",
-       "Viewer.dll, lib_viewer.dll\nbad name,x\n",
-       {{"lib_viewer.dll", "Viewer.dll"}}},
-      {"first line for a payload file wins", "A,f\r\nB,f", {{"f", "A"}}},
-      {"slashes and digits allowed",
-       "bin/Tool-2.exe,bin/t_2.exe\r",
-       {{"bin/t_2.exe", "bin/Tool-2.exe"}}},
-      {"wrong field counts and empty fields skipped",
-       "a\na,b,c\n,b\na,\n\n",
-       {}},
-      {"characters outside the set skipped",
-       "a+b,c\nd,e:f\nok,fine\n",
-       {{"fine", "ok"}}},
-  };
-  for (const Case& c : cases) {
-    ExposeMap map;
-    ParseExposeList(c.text, map);
-    EXPECT_EQ(map, c.expected) << c.name;
+      GoodFork("component/version", "2")};
+  const std::pair<std::string, std::string> cases[] = {
+      {"VantoriumBlob\n", "in reader init"},
+      {BuildSignedBlob(no_title), "to find required files"},
+      {BuildSignedBlob(ComponentFiles("X", 1, "1,a,1\n1,b\n")),
+       "to read prereqs"},
+      {BuildSignedRawBlob(bad_title), "to read prereqs"}};
+  for (const auto& [bytes, where] : cases) {
+    Loaded loaded(bytes);
+    EXPECT_FALSE(loaded.result) << where;
+    EXPECT_EQ(loaded.message, "ComponentBlob::Init Failed " + where + "\n");
+    EXPECT_FALSE(loaded.blob.IsInitialised());
   }
 }
 
-TEST(ExposeListTest, ReadExposeMapKeepsExistingKeys) {
-  LoadedBlob loaded(BuildSignedBlob(
-      With(ComponentFiles("X", 1), "component/expose", "New,f\nG,g\n")));
-  ASSERT_TRUE(loaded.result());
-  ExposeMap map{{"f", "Old"}};
-  loaded.blob().ReadExposeMap(map);
-  EXPECT_EQ(map, (ExposeMap{{"f", "Old"}, {"g", "G"}}));
-
-  LoadedBlob without(BuildSignedBlob(ComponentFiles("X", 1)));
-  ASSERT_TRUE(without.result());
-  ExposeMap untouched{{"a", "b"}};
-  without.blob().ReadExposeMap(untouched);
-  EXPECT_EQ(untouched, (ExposeMap{{"a", "b"}}));
+// Fed whole and byte by byte, then the final LF that Init feeds.
+TEST(DescriptorTest, ParsesPrerequisiteListsInAnyPieces) {
+  const std::tuple<std::string, bool, std::string> cases[] = {
+      {"", true, ""},
+      {"\r\n\n\r", true, ""},
+      {"1, core, 3\r\n\r\n0,Extra,2", true, "CORE 3!EXTRA 2?"},
+      {"-7,a,1\nyes,b,v2\n", true, "A 1!B 0?"},
+      {"1, my lib ,5\n", true, "MY LIB 5!"},
+      {"1,core,3,\n", false, ""},
+      {"1,a,1\n   \n", false, ""}};
+  for (const auto& [text, ok, expected] : cases) {
+    for (std::size_t piece : {text.size() + 1, std::size_t{1}}) {
+      std::vector<Prerequisite> list;
+      PrerequisiteSinkContext sink{&list, std::string()};
+      bool fed = true;
+      for (std::size_t at = 0; fed && at < text.size(); at += piece) {
+        fed = PrerequisiteSink(&sink, text.data() + at,
+                               std::min(piece, text.size() - at));
+      }
+      EXPECT_EQ(fed && PrerequisiteSink(&sink, "\n", 1), ok) << text;
+      EXPECT_EQ(Text(list), ok ? expected : Text(list)) << text;
+    }
+  }
 }
 
-TEST(PayloadNameTest, RefusesNamesThatLeaveOrCutTheDirectory) {
-  struct Case {
-    std::string name;
-    bool safe;
-  } cases[] = {
-      {"viewer.dll", true},   {"bin/x.dll", true},
-      {".profile", true},     {"a..b", true},
-      {"..x", true},          {"x/..y/z", true},
-      {"/etc/passwd", false}, {"\\windows\\x", false},
-      {"C:x.dll", false},     {"c:\\x.dll", false},
-      {"..", false},          {"../x", false},
-      {"bin/../../x", false}, {"bin\\..\\x", false},
-      {"bin/..", false},      {"", false},
-      {"bin//x.dll", false},  {"bin/", false},
-      {"1:x.dll", false},     {std::string("a\0b", 3), false},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(IsSafePayloadName(c.name), c.safe) << PrintableName(c.name);
+TEST(DescriptorTest, ParsesExposeLists) {
+  const std::pair<const char*, ExposeMap> cases[] = {
+      // A blank after a comma is trimmed; one inside a field skips the line.
+      {"Viewer.dll, lib_viewer.dll\nbad name,x\n",
+       {{"lib_viewer.dll", "Viewer.dll"}}},
+      {"A,f\r\nB,f", {{"f", "A"}}},  // the first line for a payload wins
+      {"bin/Tool-90.exe,bin/t_09.exe\r", {{"bin/t_09.exe", "bin/Tool-90.exe"}}},
+      {"a\na,b,c\n,b\na,\n\n", {}},
+      {"a+b,c\nd,e:f\nok,fine\n", {{"fine", "ok"}}}};
+  for (const auto& [text, expected] : cases) {
+    ExposeMap map;
+    ParseExposeList(text, map);
+    EXPECT_EQ(map, expected) << text;
+  }
+}
+
+TEST(DescriptorTest, RefusesPayloadNamesThatLeaveOrCutTheDirectory) {
+  for (const char* name :
+       {"viewer.dll", "bin/x90.dll", ".profile", "a..b", "x/..y/z"}) {
+    EXPECT_TRUE(IsSafePayloadName(name)) << name;
+  }
+  for (const std::string& name : std::initializer_list<std::string>{
+           "/etc/passwd", "\\windows\\x", "C:x.dll", "1:x.dll", "..",
+           "bin/../../x", "bin\\..\\x", "bin/..", "", "bin//x.dll", "bin/",
+           std::string("a\0b", 3)}) {
+    EXPECT_FALSE(IsSafePayloadName(name)) << PrintableName(name);
+  }
+}
+
+using BlobSpecs = std::vector<std::tuple<std::string, int, std::string>>;
+
+class PrerequisiteCheckTest : public ComponentTest {
+ protected:
+  // Opens blobs of (id, version, prereq) and checks them against installed.
+  bool Check(const BlobSpecs& specs, const InstalledComponents& installed,
+             std::vector<UnmetRequirement>* unmet) {
+    std::vector<FilePath> paths;
+    for (const auto& [id, version, prereq] : specs) {
+      paths.emplace_back(WriteBlob(std::to_string(++blobs_) + ".blob",
+                                   ComponentFiles(id, version, prereq)));
+    }
+    std::vector<OpenedBlob> opened;
+    EXPECT_TRUE(OpenBlobs(paths, &opened, nullptr));
+    return CheckPrerequisites(installed, opened, unmet);
+  }
+  int blobs_ = 0;
+};
+
+// A prerequisite counts when it is required or its component is installed;
+// the highest version asked for wins.
+TEST_F(PrerequisiteCheckTest, TheFirstBlobOfAnIdOrAnInstalledCopyMeetsThem) {
+  using Unmet = std::vector<UnmetRequirement>;
+  const std::tuple<BlobSpecs, InstalledComponents, Unmet> cases[] = {
+      {{}, {}, {}},
+      {{{"A", 1, "1,B,2\n"}, {"B", 2, ""}}, {}, {}},  // later in the list
+      {{{"B", 2, ""}, {"A", 1, "1,B,2\n"}}, {}, {}},  // earlier in the list
+      {{{"A", 1, "1,b,3\n"}, {"B", 2, ""}}, {{"B", 3}}, {}},  // installed
+      {{{"A", 1, "1,b,3\n"}, {"B", 2, ""}}, {}, {{"B", 3}}},
+      {{{"A", 1, "0,B,5\n"}}, {}, {}},  // optional, not installed
+      {{{"A", 1, "0,B,5\n"}}, {{"B", 4}}, {{"B", 5}}},  // installed, too old
+      {{{"A", 1, "1,R,2\n1,R,5\n1,R,1\n"}}, {{"R", 4}}, {{"R", 5}}},  // highest
+      // Only the first blob of an id is offered; a later one counts its own.
+      {{{"X", 1, ""}, {"X", 3, ""}, {"N", 1, "1,X,2\n"}}, {}, {{"X", 2}}},
+      {{{"X", 3, ""}, {"X", 1, ""}, {"N", 1, "1,X,2\n"}}, {}, {}},
+      {{{"X", 1, ""}, {"X", 2, "1,Y,1\n"}}, {}, {{"Y", 1}}},
+      {{{"S", 2, "1,S,2\n"}}, {}, {}}};  // a blob naming itself
+  int row = 0;
+  for (const auto& [blobs, installed, expected] : cases) {
+    Unmet unmet;
+    EXPECT_EQ(Check(blobs, installed, &unmet), expected.empty()) << ++row;
+    EXPECT_EQ(unmet, expected) << row;
+  }
+}
+
+TEST_F(PrerequisiteCheckTest, OpenBlobsRefusesWhatCannotBeInstalled) {
+  const std::string good = WriteBlob("good.blob", ComponentFiles("A", 1));
+  const std::pair<std::string, const char*> cases[] = {
+      {"", "cannot be opened"},  // a trailing comma in the host's list
+      {WriteBlob("blank.blob", ComponentFiles(" \t ", 1)), "blank"},
+      {WriteBlob("zero-byte.blob", ComponentFiles(std::string("A\0B", 3), 1)),
+       "cannot be recorded in the index"}};
+  for (const auto& [path, why] : cases) {
+    std::vector<OpenedBlob> opened;
+    std::string error;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(OpenBlobs({FilePath(good), FilePath(path)}, &opened, &error));
+    testing::internal::GetCapturedStderr();
+    EXPECT_NE(error.find("blob '" + path + "'"), std::string::npos) << error;
+    EXPECT_NE(error.find(why), std::string::npos) << error;
   }
 }
 

@@ -9,26 +9,9 @@
 #include <system_error>
 
 #include "platform/env.h"
-#include "store/installed_components.h"
-
-#ifndef BF_INIT_RECORDER
-#error "BF_INIT_RECORDER must name the test initialisation library"
-#endif
-#ifndef BF_INIT_WITHOUT_ENTRY
-#error "BF_INIT_WITHOUT_ENTRY must name the library without the entry"
-#endif
 
 namespace brackenfold {
 namespace {
-
-std::string Sha1(const std::string& bytes) {
-  CryptoPP::SHA1 sha;
-  std::string digest(CryptoPP::SHA1::DIGESTSIZE, '\0');
-  sha.CalculateDigest(reinterpret_cast<CryptoPP::byte*>(&digest[0]),
-                      reinterpret_cast<const CryptoPP::byte*>(bytes.data()),
-                      bytes.size());
-  return digest;
-}
 
 // A build path as the system's loader takes it: under Wine a POSIX path is
 // reached through the drive that maps "/".
@@ -51,9 +34,7 @@ ScratchDirectory::ScratchDirectory() {
                 std::to_string(++counter));
     if (std::filesystem::create_directory(candidate, error)) {
       path_ = candidate.string();
-      if (path_.empty() || path_.back() != kPathSeparator) {
-        path_ += kPathSeparator;
-      }
+      if (path_.back() != kPathSeparator) path_ += kPathSeparator;
       return;
     }
   }
@@ -65,23 +46,9 @@ ScratchDirectory::~ScratchDirectory() {
   if (!path_.empty()) std::filesystem::remove_all(path_, error);
 }
 
-bool ReadFileBytes(const std::string& path, std::string* bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  bytes->clear();
-  char buffer[8192];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    bytes->append(buffer, got);
-  }
-  bool ok = !std::ferror(file);
-  std::fclose(file);
-  return ok;
-}
-
 std::string FileBytes(const std::string& path) {
   std::string bytes;
-  return ReadFileBytes(path, &bytes) ? bytes : std::string();
+  return ReadWholeFile(path, &bytes) ? bytes : std::string();
 }
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
@@ -112,8 +79,7 @@ RawFork GoodFork(const std::string& file_name, const std::string& contents) {
 }
 
 std::string BuildSignedRawBlob(const std::vector<RawFork>& forks) {
-  std::string toc = "TOC \n";
-  std::string data;
+  std::string toc = "TOC \n", data;
   for (const RawFork& fork : forks) {
     toc += "FILE\n" + fork.file_name + "\n1\nALL_MAIN\n" +
            std::to_string(data.size()) + "\n" +
@@ -122,7 +88,10 @@ std::string BuildSignedRawBlob(const std::vector<RawFork>& forks) {
     data += fork.data;
   }
   std::string body = toc + "DATA\n" + data;
-  std::string digest = Sha1(body);
+  std::string digest(CryptoPP::SHA1::DIGESTSIZE, '\0');
+  CryptoPP::SHA1().CalculateDigest(
+      reinterpret_cast<CryptoPP::byte*>(&digest[0]),
+      reinterpret_cast<const CryptoPP::byte*>(body.data()), body.size());
   CryptoPP::AutoSeededRandomPool rng;
   std::string signature = SignBlobDigest(DemoBlobKey(), digest, rng);
   return AssembleBlob({{"SHA ", digest}, {"ELGA", signature}}, body);
@@ -133,25 +102,12 @@ std::string InitWithoutEntryPath() { return LoaderPath(BF_INIT_WITHOUT_ENTRY); }
 
 std::string IndexText(const std::vector<IndexEntry>& entries) {
   std::string text;
-  for (const IndexEntry& entry : entries) {
-    WriteIndexEntry(
-        entry,
-        [](void* context, const char* bytes, std::size_t count) {
-          static_cast<std::string*>(context)->append(bytes, count);
-          return true;
-        },
-        &text);
-  }
+  auto append = [](void* context, const char* bytes, std::size_t count) {
+    static_cast<std::string*>(context)->append(bytes, count);
+    return true;
+  };
+  for (const IndexEntry& entry : entries) WriteIndexEntry(entry, append, &text);
   return text;
-}
-
-void ComponentTest::SetInstalled(const std::vector<IndexEntry>& entries) {
-  std::string directory =
-      scratch_.Join("installed" + std::to_string(++installed_count_));
-  ASSERT_TRUE(std::filesystem::create_directory(directory));
-  ASSERT_TRUE(WriteFileBytes(directory + kPathSeparator + kIndexFileName,
-                             IndexText(entries)));
-  search_.emplace_back(directory + kPathSeparator);
 }
 
 std::string ComponentTest::WriteBlob(const std::string& name,

@@ -1,8 +1,7 @@
 // Helpers of the component engine tests: scratch directories that vanish
 // afterwards, whole-file reads and writes, hand-made signed blobs whose forks
 // may be broken, the paths of the test initialisation libraries, and a fixture
-// that installs a FakeEnv and points the installed-component search at a list
-// file of the test's own.
+// with a FakeEnv made current and a scratch directory.
 #ifndef BRACKENFOLD_TESTS_COMPONENT_COMPONENT_TEST_SUPPORT_H_
 #define BRACKENFOLD_TESTS_COMPONENT_COMPONENT_TEST_SUPPORT_H_
 
@@ -37,7 +36,9 @@ class ScratchDirectory {
   std::string path_;
 };
 
-bool ReadFileBytes(const std::string& path, std::string* bytes);
+inline bool ReadFileBytes(const std::string& path, std::string* bytes) {
+  return ReadWholeFile(path, bytes);
+}
 std::string FileBytes(const std::string& path);  // "" when unreadable
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool PathExists(const std::string& path);
@@ -63,23 +64,14 @@ std::string InitWithoutEntryPath();
 // The index text WriteIndexEntry gives for these entries.
 std::string IndexText(const std::vector<IndexEntry>& entries);
 
-// A FakeEnv made current, a scratch directory, and the search directories
-// that SetInstalled made.
+// A FakeEnv made current and a scratch directory.
 class ComponentTest : public ::testing::Test {
  protected:
-  // Writes an index into a directory of its own and adds it to search_.
-  void SetInstalled(const std::vector<IndexEntry>& entries);
-  // What the installed-component search finds in search_.
-  InstalledComponents Installed() const {
-    return SearchInstalledComponents(search_);
-  }
   // A signed blob file in the scratch directory; returns its path.
   std::string WriteBlob(const std::string& name, const BlobFiles& files);
 
   ScopedFakeEnv env_;
   ScratchDirectory scratch_;
-  std::vector<FilePath> search_;
-  int installed_count_ = 0;
 };
 
 }  // namespace brackenfold
