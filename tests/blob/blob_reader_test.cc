@@ -139,6 +139,17 @@ TEST(BlobReaderTest, TableEntriesFirstRecordWinsAndWalkInByteOrder) {
   }
 }
 
+TEST(BlobReaderTest, EveryTruncationOfASignedBlobFailsOpen) {
+  const std::string whole = BuildSignedBlob(
+      {{"component/id", "core"}, {"bin/viewer.dll", "MZ payload"}});
+  const std::size_t data_start = whole.find("DATA\n") + 5;
+  for (std::size_t length = 0; length < data_start; ++length) {
+    EXPECT_FALSE(OpenBytes(whole.substr(0, length), BlobCheck::Signature))
+        << length;
+  }
+  EXPECT_TRUE(OpenBytes(whole, BlobCheck::Signature));
+}
+
 TEST(BlobReaderTest, FailedOpenKeepsEntriesButRefusesLookups) {
   MemoryBlob blob(Unsigned("TOC \nFILE\nx\n1\nALL_MAIN\n0\n1\n1\nJUNK\n"));
   BlobReader reader(blob.stream());

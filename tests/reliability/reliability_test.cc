@@ -236,6 +236,12 @@ TEST_F(ReliabilityTest, FailedInstallsLeaveTheStoreAsItWas) {
   const std::string big(128 * 1024, 'B');
   ASSERT_GT(old_index.size(), big.size() + 4096);
   const std::string blob = Blob("big.blob", "BIG", {GoodFork("big.bin", big)});
+  // Signed, but the payload's data is cut short or its recorded size is wrong.
+  RawFork cut = GoodFork("big.bin", big), wrong_size = cut;
+  cut.data.resize(cut.data.size() / 2);
+  wrong_size.uncompressed_size -= 1;
+  const std::string cut_blob = Blob("cut.blob", "CUT", {cut});
+  const std::string wrong_blob = Blob("wrong.blob", "WRONG", {wrong_size});
   // A full disk: files may not grow past limit bytes.
   auto install_with_limit = [&](rlim_t limit) {
     const pid_t child = ::fork();
@@ -265,6 +271,12 @@ TEST_F(ReliabilityTest, FailedInstallsLeaveTheStoreAsItWas) {
                   return InstallComponents(
                       {}, FilePath(scratch_.Join("no/dir/")), {FilePath(blob)});
                 },
+                {kIndexFileName}},
+               {"payload data cut short",
+                [&] { return Install({cut_blob}); },
+                {kIndexFileName}},
+               {"payload of another size than recorded",
+                [&] { return Install({wrong_blob}); },
                 {kIndexFileName}},
                {"index on a full disk",
                 [&] { return install_with_limit(big.size() + 4096); },
