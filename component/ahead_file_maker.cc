@@ -1,5 +1,6 @@
 #include "component/ahead_file_maker.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 #include <utility>
@@ -67,7 +68,7 @@ void AheadFileMaker::Run() {
     made_[i] = std::move(made);
     done_ = i + 1;
     failed_ = failed;
-    if (taker_waits_) changed_.notify_all();
+    if (taker_waits_ && (done_ >= wanted_ || failed)) changed_.notify_all();
     if (failed) return;
   }
 }
@@ -78,8 +79,11 @@ int AheadFileMaker::Take(std::size_t i, std::string* stored,
   {
     std::unique_lock<std::mutex> lock(mutex_);
     if (done_ <= i && !failed_) {
+      // Behind the thread: wait for a few files, not one, so that it wakes
+      // this thread rarely.
+      wanted_ = std::min(i + kAhead / 2, names_.size());
       taker_waits_ = true;
-      changed_.wait(lock, [&] { return done_ > i || failed_; });
+      changed_.wait(lock, [&] { return done_ >= wanted_ || failed_; });
       taker_waits_ = false;
     }
     ahead = done_ > i && made_[i].error == 0;
