@@ -61,9 +61,6 @@ BOOL CALLBACK EnumTrampoline(HWND window, LPARAM lparam) {
   }
 }
 
-// The most streams the runtime library can be asked for.
-constexpr int kMaxStreams = 2048;
-
 std::string ReadWindowString(int(WINAPI* read)(HWND, LPSTR, int),
                              WindowHandle window, int max_count) {
   if (max_count <= 0) return {};

@@ -123,6 +123,12 @@ std::FILE* StreamOfHandle(HANDLE handle, int flags, const char* mode) {
     return nullptr;
   }
   std::FILE* stream = _fdopen(fd, mode);
+  if (stream == nullptr && _getmaxstdio() < kMaxStreams) {
+    // The runtime allows 512 streams unless asked for more, and an install
+    // holds every blob open (see OpenStreamDenyWrite).
+    _setmaxstdio(kMaxStreams);
+    stream = _fdopen(fd, mode);
+  }
   if (stream == nullptr) _close(fd);
   return stream;
 }
@@ -196,7 +202,11 @@ int Win32CreateFileIn(const std::string& directory, const std::string& name,
       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return ErrnoOf(GetLastError());
   *stream = StreamOfHandle(handle, _O_WRONLY | _O_BINARY, "wb");
-  return *stream != nullptr ? 0 : EIO;
+  if (*stream != nullptr) return 0;
+  // No stream for it: the empty file made goes again (the directories on its
+  // way are still held), rather than stay in the store under a taken name.
+  DeleteFileA(full.c_str());
+  return EIO;
 }
 
 int Win32OpenFileIn(const std::string& directory, const std::string& name,

@@ -14,6 +14,9 @@
 
 namespace brackenfold {
 
+// The most streams the runtime library can be asked for.
+inline constexpr int kMaxStreams = 2048;
+
 int Win32CreateFileIn(const std::string& directory, const std::string& name,
                       std::FILE** stream);
 int Win32OpenFileIn(const std::string& directory, const std::string& name,
