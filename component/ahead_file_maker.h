@@ -66,7 +66,8 @@ class AheadFileMaker {
   std::size_t done_ = 0;   // files made (or failed) by the thread
   std::size_t taken_ = 0;  // files handed to the caller
   bool stop_ = false;
-  bool failed_ = false;  // the thread met a failure and stopped there
+  // No more files come from the thread: it met a failure, or never ran.
+  bool failed_ = false;
   bool maker_waits_ = false;
   bool taker_waits_ = false;
   std::size_t wanted_ = 0;  // what the waiting caller waits for: done_ >= it
