@@ -7,6 +7,7 @@
 #include "blob/blob_signature.h"
 #include "blob/fork_sink.h"
 #include "blob/leading_integer.h"
+#include "component/ahead_file_maker.h"
 #include "platform/env.h"
 #include "platform/unique_file.h"
 #include "store/index_file.h"
@@ -15,7 +16,7 @@
 namespace brackenfold {
 namespace {
 
-constexpr std::size_t kPayloadWriteBuffer = 64 * 1024;
+constexpr std::size_t kPayloadWriteBuffer = 256 * 1024;
 
 bool CollectPayloadName(void* context, const std::string& file_name,
                         const char* fork_name, std::uint32_t, std::uint32_t) {
@@ -161,21 +162,26 @@ bool ComponentBlob::Install(UniqueFileMaker& maker, FileMap& files,
   }
   Env& env = CurrentEnv();
 
-  // Declared before the streams that use it, so it outlives each of them.
-  std::unique_ptr<char[]> write_buffer(new char[kPayloadWriteBuffer]);
+  // Stored names are recorded relative to the directory, so a payload name
+  // with a "/" keeps its subdirectory.
+  std::vector<AheadFileMaker::Name> file_names;
+  file_names.reserve(payload_names.size());
   for (const std::string& name : payload_names) {
     std::size_t dot = name.rfind('.');
-    std::string prefix = name;
-    std::string suffix;
     if (dot != std::string::npos && dot > 0) {
-      prefix = name.substr(0, dot);
-      suffix = name.substr(dot);
+      file_names.push_back({name.substr(0, dot), name.substr(dot)});
+    } else {
+      file_names.push_back({name, std::string()});
     }
-    // Stored names are recorded relative to the directory, so a payload name
-    // with a "/" keeps its subdirectory.
+  }
+  // Declared before the streams that use it, so it outlives each of them.
+  std::unique_ptr<char[]> write_buffer(new char[kPayloadWriteBuffer]);
+  AheadFileMaker ahead(maker, std::move(file_names));
+  for (std::size_t i = 0; i < payload_names.size(); ++i) {
+    const std::string& name = payload_names[i];
     std::string stored;
     std::FILE* created = nullptr;
-    int error = maker.Create(prefix, suffix, &stored, &created);
+    int error = ahead.Take(i, &stored, &created);
     if (error != 0) {
       return fail(name, "cannot create its file in '" + maker.directory() +
                             "': " + FileErrorText(error));
@@ -188,7 +194,8 @@ bool ComponentBlob::Install(UniqueFileMaker& maker, FileMap& files,
     if (name == initialize_) init_library = maker.directory() + stored;
     files.emplace(registered, stored);
 
-    // Extraction delivers 8192-byte pieces; gather them into fewer writes.
+    // Extraction delivers 8192-byte pieces; gather them into fewer writes
+    // (under Wine each write is a trip through its system-call layer).
     std::setvbuf(stream.get(), write_buffer.get(), _IOFBF, kPayloadWriteBuffer);
     bool written = reader_.ExtractFork(FileSink, stream.get(), name, kMainFork);
     if (std::fclose(stream.release()) != 0) written = false;
