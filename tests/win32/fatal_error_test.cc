@@ -1,216 +1,190 @@
+// The fatal error report, and directory creation, whose every failure is one.
 #include "win32/fatal_error.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
-#include <string>
+#include <map>
 
-#include "tests/support/fake_env.h"
+#include "tests/component/component_test_support.h"
+#include "win32/directory_path.h"
 
 namespace brackenfold {
 namespace {
 
-const char kIntro[] =
-    "An unexpected error has occurred. Installation is unable to continue. "
-    "Details on the error follow.\n\n";
-const char kQuestion[] =
-    "\n\nAdditional information on this error can be written to a file of "
-    "your chosing. This file will be helpful if you report this issue to "
-    "Vantorium. Would you like to create this file?";
-
 std::string Question(const std::string& message) {
-  return kIntro + message + kQuestion;
+  return "An unexpected error has occurred. Installation is unable to "
+         "continue. Details on the error follow.\n\n" +
+         message +
+         "\n\nAdditional information on this error can be written to a file "
+         "of your chosing. This file will be helpful if you report this issue "
+         "to Vantorium. Would you like to create this file?";
 }
 
-std::string Details(const std::string& message, const std::string& file,
-                    const std::string& line) {
-  return Question(message) +
-         "\n\nAdditional information:\n\nFile name: " + file +
-         "\nLine Number: " + line + "\nBuild Date: " + kFatalReportBuildDate +
-         "\nBuild Time: " + kFatalReportBuildTime;
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-class FatalErrorTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/bf-fatal-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+// Runs call; true when it ended the process with status 1, false when it
+// returned.
+template <typename F>
+bool Ends(F call) {
+  try {
+    call();
+  } catch (const FakeExit& e) {
+    return e.status == 1;
   }
-  void TearDown() override {
-    std::remove((dir_ + "/details.txt").c_str());
-    rmdir(dir_.c_str());
+  return false;
+}
+
+// The boxes shown, each as "caption flags|text|" ("owned" when owned).
+std::string Boxes(const FakeEnv& env) {
+  std::string out;
+  for (const RecordedBox& b : env.boxes) {
+    out += b.caption + std::to_string(b.flags) + (b.owner ? "owned|" : "|") +
+           b.text + "|";
   }
-
-  // Runs the report and answers with the exit status it ended with.
-  template <typename F>
-  int Run(F report) {
-    try {
-      report();
-    } catch (const FakeExit& e) {
-      return e.status;
-    }
-    ADD_FAILURE() << "the report returned";
-    return -1;
-  }
-
-  void SaveAs(const std::string& path) {
-    env_->save_dialog = [path](const SaveFileRequest&, std::string* chosen) {
-      *chosen = path;
-      return true;
-    };
-  }
-
-  ScopedFakeEnv env_;
-  std::string dir_;
-};
-
-TEST_F(FatalErrorTest, AnswerNoEndsWithStatusOneWithoutSaving) {
-  env_->box_answers = {box::kIdNo};
-  EXPECT_EQ(1, Run([] { FatalError("Disk on fire.", "win32/x.cc", 12); }));
-  ASSERT_EQ(1u, env_->boxes.size());
-  EXPECT_EQ(nullptr, env_->boxes[0].owner);
-  EXPECT_EQ(Question("Disk on fire."), env_->boxes[0].text);
-  EXPECT_EQ("Vantorium Installer Error", env_->boxes[0].caption);
-  EXPECT_EQ(0x114u, env_->boxes[0].flags);  // Yes/No, stop icon, No by default
-  EXPECT_TRUE(env_->save_requests.empty());
-  EXPECT_EQ(1, env_->exit_status);
+  return out;
 }
 
-TEST_F(FatalErrorTest, AnswerYesSavesTheWholeReport) {
-  const std::string path = dir_ + "/details.txt";
-  SaveAs(path);
-  env_->box_answers = {box::kIdYes};
-  EXPECT_EQ(1, Run([] { FatalError("Broken.", "win32/brackenfold.cc", 345); }));
-  EXPECT_EQ(1u, env_->boxes.size());
-  ASSERT_EQ(1u, env_->save_requests.size());
-  const SaveFileRequest& request = env_->save_requests[0];
-  EXPECT_EQ("Text Files (*.txt)", request.filter_label);
-  EXPECT_EQ("*.txt", request.filter_pattern);
-  EXPECT_EQ("c:\\vantorium_installer_error.txt", request.initial_name);
-  EXPECT_EQ("Save Error Details As", request.title);
-  EXPECT_EQ(kOfnOverwritePrompt, request.flags);
-  EXPECT_EQ(Details("Broken.", "win32/brackenfold.cc", "345"), ReadAll(path));
-}
-
-TEST_F(FatalErrorTest, ExistingFileIsOverwrittenNotAppended) {
-  const std::string path = dir_ + "/details.txt";
-  {
-    std::ofstream old(path);
-    old << std::string(5000, 'x');
-  }
-  SaveAs(path);
-  Run([] { FatalError("M", "f.cc", 1); });
-  EXPECT_EQ(Details("M", "f.cc", "1"), ReadAll(path));
-}
-
-TEST_F(FatalErrorTest, AnyAnswerButNoOffersTheFile) {
-  // A failing box answers 0; the user still gets the chance to save.
-  const std::string path = dir_ + "/details.txt";
-  SaveAs(path);
-  env_->box_answers = {0};
-  EXPECT_EQ(1, Run([] { FatalError("M", "f.cc", 1); }));
-  EXPECT_EQ(Details("M", "f.cc", "1"), ReadAll(path));
-}
-
-// Every way the details do not reach a file ends in the fallback box that
-// carries the whole report.
-struct UnsavedCase {
-  const char* name;
-  bool dialog_accepts;
-  const char* chosen;  // relative to the test directory unless absolute
-};
-
-class FatalErrorUnsavedTest
-    : public FatalErrorTest,
-      public ::testing::WithParamInterface<UnsavedCase> {};
-
-TEST_P(FatalErrorUnsavedTest, ShowsTheReportInsteadAndEnds) {
-  const UnsavedCase& c = GetParam();
-  std::string chosen = c.chosen;
-  if (!chosen.empty() && chosen[0] != '/') chosen = dir_ + "/" + chosen;
-  env_->save_dialog = [&](const SaveFileRequest&, std::string* out) {
-    *out = chosen;
-    return c.dialog_accepts;
-  };
-  EXPECT_EQ(1, Run([] { FatalError("Lost.", "win32/n.cc", 77); }));
-  ASSERT_EQ(2u, env_->boxes.size());
-  const RecordedBox& fallback = env_->boxes[1];
-  EXPECT_EQ(nullptr, fallback.owner);
-  EXPECT_EQ("Unable to save error details to file.\n\n\n" +
-                Details("Lost.", "win32/n.cc", "77"),
-            fallback.text);
-  EXPECT_EQ("Vantorium Installer Error", fallback.caption);
-  EXPECT_EQ(0x10u, fallback.flags);
-  EXPECT_EQ(1, env_->exit_status);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FatalErrorUnsavedTest,
-    ::testing::Values(UnsavedCase{"Cancelled", false, ""},
-                      UnsavedCase{"NoSuchDirectory", true, "missing/d.txt"},
-                      UnsavedCase{"EmptyName", true, ""},
-                      UnsavedCase{"DiskFull", true, "/dev/full"}),
-    [](const ::testing::TestParamInfo<UnsavedCase>& param) {
-      return std::string(param.param.name);
-    });
-
-TEST_F(FatalErrorTest, LineNumberIsPlainUnsignedDecimal) {
+TEST(FatalError, OffersTheDetailsFileAndShowsThemWhenNotSaved) {
+  ScratchDirectory scratch;
+  const std::string old = scratch.Join("old.txt");
+  ASSERT_TRUE(WriteFileBytes(old, std::string(5000, 'x')));
+  const std::string ask = "Vantorium Installer Error276|" + Question("M") + "|";
+  const std::string details =
+      Question("M") +
+      "\n\nAdditional information:\n\nFile name: n.cc\nLine Number: "
+      "4294967295\nBuild Date: " +
+      kFatalReportBuildDate + "\nBuild Time: " + kFatalReportBuildTime;
   const struct {
-    std::uint32_t line;
-    const char* text;
-  } cases[] = {{0, "0"}, {7, "7"}, {4294967295u, "4294967295"}};
+    int answer;
+    std::string chosen;  // "": the dialog is cancelled
+    bool saved;
+  } cases[] = {
+      {box::kIdNo, old, false},
+      {box::kIdYes, old, true},
+      {0, scratch.Join("new.txt"), true},  // a box that failed
+      {box::kIdYes, "", false},
+      {box::kIdYes, scratch.Join("none/d.txt"), false},
+      {box::kIdYes, "/dev/full", false},
+  };
   for (const auto& c : cases) {
-    FakeEnv& env = env_.env();
-    env.boxes.clear();
-    env.box_answers = {box::kIdYes};
-    env.save_dialog = nullptr;
-    Run([&] { FatalError("M", "f.cc", c.line); });
-    ASSERT_EQ(2u, env.boxes.size());
-    const std::string& text = env.boxes[1].text;
-    EXPECT_NE(std::string::npos,
-              text.find(std::string("\nLine Number: ") + c.text + "\n"))
-        << c.text;
+    ScopedFakeEnv env;
+    env->box_answers = {c.answer};
+    env->save_dialog = [&c](const SaveFileRequest& r, std::string* chosen) {
+      EXPECT_EQ(r.filter_label + r.filter_pattern + r.initial_name + r.title,
+                "Text Files (*.txt)*.txtc:\\vantorium_installer_error.txtSave "
+                "Error Details As");
+      EXPECT_EQ(r.flags, kOfnOverwritePrompt);
+      *chosen = c.chosen;
+      return !c.chosen.empty();
+    };
+    EXPECT_TRUE(Ends([] { FatalError("M", "n.cc", 4294967295u); }));
+    const bool asked = c.answer != box::kIdNo;
+    EXPECT_EQ(Boxes(env.env()),
+              asked && !c.saved ? ask +
+                                      "Vantorium Installer Error16|Unable "
+                                      "to save error details to file.\n\n\n" +
+                                      details + "|"
+                                : ask);
+    EXPECT_EQ(env->save_requests.size(), asked ? 1u : 0u);
+    if (c.saved) {
+      EXPECT_EQ(FileBytes(c.chosen), details);
+    }
   }
 }
 
-TEST_F(FatalErrorTest, SystemErrorAppendsTheSystemText) {
-  env_->box_answers = {box::kIdNo};
-  Run([] { FatalSystemError("Copy failed", "f.cc", 3, 5); });
-  ASSERT_EQ(1u, env_->boxes.size());
-  EXPECT_EQ(Question("Copy failed\n\nWindows reports the following:\n"
-                     "Access is denied.\r\n"),
-            env_->boxes[0].text);
-}
-
-TEST_F(FatalErrorTest, UnknownSystemErrorLeavesTheHeadingAlone) {
-  env_->box_answers = {box::kIdNo};
-  Run([] { FatalSystemError("Copy failed", "f.cc", 3, 0xDEAD); });
-  ASSERT_EQ(1u, env_->boxes.size());
-  EXPECT_EQ(Question("Copy failed\n\nWindows reports the following:\n"),
-            env_->boxes[0].text);
-  EXPECT_EQ("", FormatSystemError(0xDEAD));
-}
-
-TEST_F(FatalErrorTest, MacroNamesTheRaisingFileRelativeToTheRepository) {
-  env_->box_answers = {box::kIdYes};
+TEST(FatalError, SystemErrorsAddTheSystemsTextAndMacrosTheirSource) {
+  ScopedFakeEnv env;
+  env->box_answers = {box::kIdNo, box::kIdNo, box::kIdYes};
+  EXPECT_TRUE(Ends([] { FatalSystemError("F", "f.cc", 3, 5); }));
+  EXPECT_TRUE(Ends([] { FatalSystemError("F", "f.cc", 3, 0xDEAD); }));
   const std::uint32_t line = __LINE__ + 1;
-  Run([] { BF_FATAL_ERROR("M"); });
-  ASSERT_EQ(2u, env_->boxes.size());
-  EXPECT_NE(std::string::npos,
-            env_->boxes[1].text.find(
+  EXPECT_TRUE(Ends([] { BF_FATAL_ERROR("M"); }));
+  const std::string heading = "F\n\nWindows reports the following:\n";
+  EXPECT_EQ(env->boxes.at(0).text, Question(heading + "Access is denied.\r\n"));
+  EXPECT_EQ(env->boxes.at(1).text, Question(heading));
+  EXPECT_NE(env->boxes.at(3).text.find(
                 "File name: tests/win32/fatal_error_test.cc\nLine Number: " +
-                std::to_string(line) + "\n"));
+                std::to_string(line) + "\n"),
+            std::string::npos);
+}
+
+// Paths in memory: 'd' a directory, 'f' a file, 'e' one whose status cannot
+// be had, 'n' a missing directory whose creation is refused.
+class DirectoryEnv : public FakeEnv {
+ public:
+  PathStatus Stat(const std::string& path) override {
+    const char kind = paths.count(path) ? paths[path] : '-';
+    PathStatus status;
+    status.error = kind == 'e' ? 13 : kind == 'd' || kind == 'f' ? 0 : ENOENT;
+    status.is_directory = kind == 'd';
+    return status;
+  }
+  bool NewDirectory(const std::string& path) override {
+    if (paths.count(path)) return false;
+    created.push_back(path);
+    return paths.emplace(path, 'd').second;
+  }
+  std::map<std::string, char> paths;
+  std::vector<std::string> created;
+};
+
+TEST(CreateDirectoryPath, CreatesTheMissingLevelsOrReports) {
+  const std::string bad = "Unable to create directory '";
+  const std::string invalid = "' because the path is invalid.";
+  const std::string file = "' because a file with that name already exists.";
+  const std::string deep = "C:\\" + std::string(250, 'd');
+  const std::string full = deep + "\\abcdef";  // 260 characters
+  const std::string x300 = "C:\\" + std::string(300, 'x');
+  const struct {
+    std::string path;
+    std::map<std::string, char> paths;
+    std::vector<std::string> created;
+    std::string fatal;  // the report's message; empty: none
+    bool one = false;   // CreateOneDirectory instead
+  } cases[] = {
+      {"C:/A//B\\", {}, {"C:\\A", "C:\\A\\B"}, ""},
+      {"C:\\A\\B", {{"C:\\A", 'd'}}, {"C:\\A\\B"}, ""},
+      {"C:\\", {}, {}, ""},
+      {"\\\\S\\SHARE\\DIR", {}, {"\\\\S\\SHARE\\DIR"}, ""},
+      {"\\\\S\\SHARE\\", {}, {}, ""},
+      {"\\A\\B", {}, {"A\\B"}, ""},  // one backslash: relative
+      {full + "\\", {{deep, 'd'}}, {full}, ""},
+      {"", {}, {}, bad + invalid},
+      {"\\\\S\\", {}, {}, bad + "\\\\S\\" + invalid},
+      {"\\\\\\", {}, {}, bad + "\\\\\\" + invalid},
+      {full + "\\x", {}, {}, bad + full + "\\x" + invalid},
+      {"C:\\A\\B", {{"C:\\A", 'f'}}, {}, bad + "C:\\A" + file},
+      {"C:\\A\\B\\C",
+       {{"C:\\A\\B", 'e'}},
+       {"C:\\A"},
+       "Unable to determine if the directory 'C:\\A\\B' already exists."},
+      {"C:\\A\\B",
+       {{"C:\\A\\B", 'n'}},
+       {"C:\\A"},
+       "Unable to create the directory 'C:\\A\\B'.\n\nWindows reports the "
+       "following:\nAccess is denied.\r\n"},
+      {"C:\\A\\\\\\", {}, {"C:\\A"}, "", true},
+      {"C:\\F\\", {{"C:\\F", 'f'}}, {}, bad + "C:\\F" + file, true},
+      {x300, {}, {x300.substr(0, 260)}, "", true},
+  };
+  for (const auto& c : cases) {
+    DirectoryEnv env;
+    Env* previous = SetCurrentEnv(&env);
+    env.paths = c.paths;
+    env.last_error = 5;
+    env.box_answers = {box::kIdYes};  // the Save-As is then cancelled
+    const bool ended = Ends([&c] {
+      c.one ? CreateOneDirectory(c.path) : CreateDirectoryPath(c.path);
+    });
+    SetCurrentEnv(previous);
+    EXPECT_EQ(ended, !c.fatal.empty()) << c.path;
+    EXPECT_EQ(env.created, c.created) << c.path;
+    EXPECT_EQ(env.boxes.empty() ? "" : env.boxes[0].text,
+              c.fatal.empty() ? "" : Question(c.fatal));
+    EXPECT_EQ(
+        env.boxes.size() == 2 &&
+            env.boxes[1].text.find("\nFile name: win32/directory_path.cc\n") !=
+                std::string::npos,
+        ended);
+  }
 }
 
 }  // namespace
