@@ -161,7 +161,7 @@ class DlgEditDirectoryTest : public ::testing::Test {
   FakeDialogWindow window_;
 };
 
-TEST_F(DlgEditDirectoryTest, OpensCentredOnDriveC) {
+TEST_F(DlgEditDirectoryTest, OpensCentredOnDriveCAndOnlyOnceAtATime) {
   Script([&](DialogHandler& h) {
     EXPECT_EQ(window_.texts,
               (std::map<int, std::string>{{kPrompt, "Select a directory."},
@@ -176,6 +176,18 @@ TEST_F(DlgEditDirectoryTest, OpensCentredOnDriveC) {
   std::string directory;
   EXPECT_EQ(DlgEditDirectory::Run(&directory, nullptr, false), 2);
   EXPECT_EQ(directory, "");
+  env_->box_answers = {box::kIdNo};
+  directory = "C:\\Temp";  // a second dialog while one runs is fatal
+  Script([&](DialogHandler&) { DlgEditDirectory::Run(&directory, "", false); });
+  EXPECT_THROW(DlgEditDirectory::Run(&directory, nullptr, false), FakeExit);
+  EXPECT_NE(env_->boxes.at(0).text.find(
+                "Internal Error: DlgEditDirectory::Run called recursively."),
+            std::string::npos);
+  env_->modal_dialog = [](ModuleHandle, int, WindowHandle, DialogHandler*) {
+    return std::intptr_t{-1};
+  };
+  EXPECT_EQ(DlgEditDirectory::Run(&directory, nullptr, false), -1);
+  EXPECT_EQ(directory, "C:\\Temp");
 }
 
 TEST_F(DlgEditDirectoryTest, OkAcceptsOnlyAnExistingOrCreatedDirectory) {
@@ -237,7 +249,7 @@ TEST_F(DlgEditDirectoryTest, OkAcceptsOnlyAnExistingOrCreatedDirectory) {
   EXPECT_TRUE(PathExists(scratch_.Join("C/New/Deeper")));
 }
 
-TEST_F(DlgEditDirectoryTest, TreeAndDriveChoicesFillTheEditField) {
+TEST_F(DlgEditDirectoryTest, TreeAndDriveChoicesRebuildTheTreeAndFillTheEdit) {
   Script([&](DialogHandler& h) {
     EXPECT_EQ(window_.Dump(), "C:+(Temp+(Sub1,Sub2))");
     auto* c = window_.Find(nullptr, "C:");
@@ -271,11 +283,7 @@ TEST_F(DlgEditDirectoryTest, TreeAndDriveChoicesFillTheEditField) {
   std::string directory = "C:\\Temp";
   EXPECT_EQ(DlgEditDirectory::Run(&directory, nullptr, false), 1);
   EXPECT_EQ(directory, "D:");
-}
-
-TEST_F(DlgEditDirectoryTest,
-       RebuildKeepsMatchingItemsAndIgnoresMovedSelection) {
-  FakeDialogWindow& w = window_;
+  FakeDialogWindow w;  // a rebuild keeps the matching items only
   auto* c = w.TreeInsertSorted(kTree, nullptr, "C:");
   w.TreeInsertSorted(kTree, nullptr, "D:");
   w.TreeInsertSorted(kTree, c, "temp");  // another letter case: not kept
@@ -285,21 +293,6 @@ TEST_F(DlgEditDirectoryTest,
   EXPECT_EQ(w.Find(nullptr, "C:"), c);
   EXPECT_EQ(w.Dump(), "C:+(Temp+(Sub1,Sub2))");
   EXPECT_EQ(w.texts[kEdit], "C://Temp\\");
-}
-
-TEST_F(DlgEditDirectoryTest, RunInsideRunIsFatalAndTheDialogFreeAfterwards) {
-  env_->box_answers = {box::kIdNo};
-  std::string directory = "C:\\Temp";
-  Script([&](DialogHandler&) { DlgEditDirectory::Run(&directory, "", false); });
-  EXPECT_THROW(DlgEditDirectory::Run(&directory, nullptr, false), FakeExit);
-  EXPECT_NE(env_->boxes.at(0).text.find(
-                "Internal Error: DlgEditDirectory::Run called recursively."),
-            std::string::npos);
-  env_->modal_dialog = [](ModuleHandle, int, WindowHandle, DialogHandler*) {
-    return std::intptr_t{-1};
-  };
-  EXPECT_EQ(DlgEditDirectory::Run(&directory, nullptr, false), -1);
-  EXPECT_EQ(directory, "C:\\Temp");
 }
 
 TEST_F(DlgEditDirectoryTest, NavigatorsDirectoryIsAskedForUntilChosen) {

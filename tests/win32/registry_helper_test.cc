@@ -209,6 +209,8 @@ TEST(NetscapeHelper, DetectsTheNewestInstallDirectory) {
        "C:\\N"},
       {{{"10.0", m259, 1}, {"9.5", "C:\\9", 1}, {"  4.08", "C:\\4", 1}}, m259},
       {{{"Users", "C:\\U", 1}, {"-1", "C:\\N", 1}, {"0.0", "C:\\Z", 1}}, ""},
+      {{{"5", "C:\\5", 1}, {"5.0", "C:\\6", 1}},
+       "C:\\5"},  // the first of equals
       {{{"", std::string("C:\\1\0C:\\2", 9), reg::kMultiSz}}, "C:\\1"},
       {{{"", "C:\\B", 3}, {"4.7", "C:\\W", reg::kDword}}, ""},
       {{{"", n261, kBare}}, n261},
