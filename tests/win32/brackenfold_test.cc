@@ -9,6 +9,7 @@
 #include <map>
 
 #include "store/index_file.h"
+#include "store/store_locations.h"
 #include "tests/component/component_test_support.h"
 #include "win32/blob_list.h"
 #include "win32/browser_check.h"
@@ -140,12 +141,11 @@ class InstallSequence : public ComponentTest {
     };
   }
   std::string Recorded() {  // the data directory recorded in the registry
-    auto value = env_->RegValue(kHkeyLocalMachine,
-                                "SOFTWARE\\Vantorium\\Vantorium Player",
-                                "SystemDataPath");
+    auto value = env_->RegValue(kHkeyLocalMachine, kProduct, "SystemDataPath");
     return value && value->type == reg::kSz ? value->data : "none";
   }
 
+  const std::string kProduct = "SOFTWARE\\Vantorium\\Vantorium Player";
   const std::string kNavigator = "Software\\Netscape\\Netscape Navigator\\Main";
   const std::string kVtvm =
       "SOFTWARE\\Microsoft\\Internet Explorer\\Plugins\\Extension\\.vtvm";
@@ -179,12 +179,18 @@ TEST_F(InstallSequence, InstallsEverywhereAndRecordsTheDataDirectory) {
 }
 
 TEST_F(InstallSequence, ConfirmedCancelsEndTheCallAfterTheRecord) {
+  const std::string old = scratch_.Join("Old");  // an earlier installation's
+  env_->SetRegString(kHkeyLocalMachine, kProduct, "SystemDataPath", old);
+  ResetStoreLocations();
   std::vector<std::string> recorded;  // at each look at the windows
   env_->before_enum = [&](FakeEnv&, int) { recorded.push_back(Recorded()); };
   env_->windows.push_back(kIe);
   env_->box_answers = {box::kIdCancel, box::kIdYes};
   EXPECT_EQ(DoInstall(data_.c_str(), "", library_.c_str()), -1);
-  EXPECT_EQ(recorded, (std::vector<std::string>{"none", data_ + '\0'}));
+  EXPECT_EQ(recorded, (std::vector<std::string>{old + '\0', data_ + '\0'}));
+  FilePath store;  // the machine-wide store was found from the earlier record
+  EXPECT_TRUE(LookupStore(kSystemStoreName, &store));
+  EXPECT_EQ(store.text(), old + "/components/");
   env_->windows = {kHost};
   dialogs_ = {2};  // Navigator's directory
   env_->box_answers = {box::kIdYes};

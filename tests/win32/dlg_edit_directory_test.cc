@@ -287,10 +287,12 @@ TEST_F(DlgEditDirectoryTest, TreeAndDriveChoicesRebuildTheTreeAndFillTheEdit) {
   auto* c = w.TreeInsertSorted(kTree, nullptr, "C:");
   w.TreeInsertSorted(kTree, nullptr, "D:");
   w.TreeInsertSorted(kTree, c, "temp");  // another letter case: not kept
+  auto* temp = w.TreeInsertSorted(kTree, c, "Temp");
+  w.TreeInsertSorted(kTree, temp, "Old");  // not in the directory any more
   DirectoryDialogProc proc;
   w.after_delete = [&] { proc.OnTreeSelectionChanged(w, kTree, nullptr, c); };
   DlgEditDirectory::FillDirectoryTree(w, "C://Temp\\");
-  EXPECT_EQ(w.Find(nullptr, "C:"), c);
+  EXPECT_EQ(w.Find(w.Find(nullptr, "C:"), "Temp"), temp);
   EXPECT_EQ(w.Dump(), "C:+(Temp+(Sub1,Sub2))");
   EXPECT_EQ(w.texts[kEdit], "C://Temp\\");
 }
