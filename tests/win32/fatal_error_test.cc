@@ -144,7 +144,6 @@ TEST(CreateDirectoryPath, CreatesTheMissingLevelsOrReports) {
       {"C:\\A\\B", {{"C:\\A", 'd'}}, {"C:\\A\\B"}, ""},
       {"C:\\", {}, {}, ""},
       {"\\\\S\\SHARE\\DIR", {}, {"\\\\S\\SHARE\\DIR"}, ""},
-      {"\\\\S\\SHARE\\", {}, {}, ""},
       {"\\A\\B", {}, {"A\\B"}, ""},  // one backslash: relative
       {full + "\\", {{deep, 'd'}}, {full}, ""},
       {"", {}, {}, bad + invalid},
@@ -162,7 +161,6 @@ TEST(CreateDirectoryPath, CreatesTheMissingLevelsOrReports) {
        "Unable to create the directory 'C:\\A\\B'.\n\nWindows reports the "
        "following:\nAccess is denied.\r\n"},
       {"C:\\A\\\\\\", {}, {"C:\\A"}, "", true},
-      {"C:\\F\\", {{"C:\\F", 'f'}}, {}, bad + "C:\\F" + file, true},
       {x300, {}, {x300.substr(0, 260)}, "", true},
   };
   for (const auto& c : cases) {
@@ -170,7 +168,6 @@ TEST(CreateDirectoryPath, CreatesTheMissingLevelsOrReports) {
     Env* previous = SetCurrentEnv(&env);
     env.paths = c.paths;
     env.last_error = 5;
-    env.box_answers = {box::kIdYes};  // the Save-As is then cancelled
     const bool ended = Ends([&c] {
       c.one ? CreateOneDirectory(c.path) : CreateDirectoryPath(c.path);
     });
@@ -179,11 +176,6 @@ TEST(CreateDirectoryPath, CreatesTheMissingLevelsOrReports) {
     EXPECT_EQ(env.created, c.created) << c.path;
     EXPECT_EQ(env.boxes.empty() ? "" : env.boxes[0].text,
               c.fatal.empty() ? "" : Question(c.fatal));
-    EXPECT_EQ(
-        env.boxes.size() == 2 &&
-            env.boxes[1].text.find("\nFile name: win32/directory_path.cc\n") !=
-                std::string::npos,
-        ended);
   }
 }
 
