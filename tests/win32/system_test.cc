@@ -1,17 +1,116 @@
-// Registry keys made, replaced and deleted; the Internet Explorer entries
+// The fatal error report; directory creation, whose every failure is one;
+// registry keys made, replaced and deleted; the Internet Explorer entries
 // written with them; Navigator's directory read from the registry.
-#include "win32/registry_helper.h"
-
 #include <gtest/gtest.h>
 
-#include "tests/support/fake_env.h"
+#include <map>
+
+#include "tests/component/component_test_support.h"
+#include "win32/directory_path.h"
+#include "win32/fatal_error.h"
 #include "win32/ie_registration.h"
 #include "win32/netscape_helper.h"
+#include "win32/registry_helper.h"
 
 namespace brackenfold {
 namespace {
 
 using namespace std::string_literals;
+
+std::string Question(const std::string& message) {
+  return "An unexpected error has occurred. Installation is unable to "
+         "continue. Details on the error follow.\n\n" +
+         message +
+         "\n\nAdditional information on this error can be written to a file "
+         "of your chosing. This file will be helpful if you report this issue "
+         "to Vantorium. Would you like to create this file?";
+}
+
+// Runs call; true when it ended the process with status 1, false when it
+// returned.
+template <typename F>
+bool Ends(F call) {
+  try {
+    call();
+  } catch (const FakeExit& e) {
+    return e.status == 1;
+  }
+  return false;
+}
+
+// The boxes shown, each as "caption flags|text|" ("owned" when owned).
+std::string Boxes(const FakeEnv& env) {
+  std::string out;
+  for (const RecordedBox& b : env.boxes) {
+    out += b.caption + std::to_string(b.flags) + (b.owner ? "owned|" : "|") +
+           b.text + "|";
+  }
+  return out;
+}
+
+TEST(FatalError, OffersTheDetailsFileAndShowsThemWhenNotSaved) {
+  ScratchDirectory scratch;
+  const std::string old = scratch.Join("old.txt");
+  ASSERT_TRUE(WriteFileBytes(old, std::string(5000, 'x')));
+  const std::string ask = "Vantorium Installer Error276|" + Question("M") + "|";
+  const std::string details =
+      Question("M") +
+      "\n\nAdditional information:\n\nFile name: n.cc\nLine Number: "
+      "4294967295\nBuild Date: " +
+      kFatalReportBuildDate + "\nBuild Time: " + kFatalReportBuildTime;
+  const struct {
+    int answer;
+    std::string chosen;  // "": the dialog is cancelled
+    bool saved;
+  } cases[] = {
+      {box::kIdNo, old, false},
+      {box::kIdYes, old, true},
+      {0, scratch.Join("new.txt"), true},  // a box that failed
+      {box::kIdYes, "", false},
+      {box::kIdYes, scratch.Join("none/d.txt"), false},
+      {box::kIdYes, "/dev/full", false},
+  };
+  for (const auto& c : cases) {
+    ScopedFakeEnv env;
+    env->box_answers = {c.answer};
+    env->save_dialog = [&c](const SaveFileRequest& r, std::string* chosen) {
+      EXPECT_EQ(r.filter_label + r.filter_pattern + r.initial_name + r.title,
+                "Text Files (*.txt)*.txtc:\\vantorium_installer_error.txtSave "
+                "Error Details As");
+      EXPECT_EQ(r.flags, kOfnOverwritePrompt);
+      *chosen = c.chosen;
+      return !c.chosen.empty();
+    };
+    EXPECT_TRUE(Ends([] { FatalError("M", "n.cc", 4294967295u); }));
+    const bool asked = c.answer != box::kIdNo;
+    EXPECT_EQ(Boxes(env.env()),
+              asked && !c.saved ? ask +
+                                      "Vantorium Installer Error16|Unable "
+                                      "to save error details to file.\n\n\n" +
+                                      details + "|"
+                                : ask);
+    EXPECT_EQ(env->save_requests.size(), asked ? 1u : 0u);
+    if (c.saved) {
+      EXPECT_EQ(FileBytes(c.chosen), details);
+    }
+  }
+}
+
+TEST(FatalError, SystemErrorsAddTheSystemsTextAndMacrosTheirSource) {
+  ScopedFakeEnv env;
+  env->box_answers = {box::kIdNo, box::kIdNo, box::kIdYes};
+  EXPECT_TRUE(Ends([] { FatalSystemError("F", "f.cc", 3, 5); }));
+  EXPECT_TRUE(Ends([] { FatalSystemError("F", "f.cc", 3, 0xDEAD); }));
+  const std::uint32_t line = __LINE__ + 1;
+  EXPECT_TRUE(Ends([] { BF_FATAL_ERROR("M"); }));
+  const std::string heading = "F\n\nWindows reports the following:\n";
+  EXPECT_EQ(env->boxes.at(0).text, Question(heading + "Access is denied.\r\n"));
+  EXPECT_EQ(env->boxes.at(1).text, Question(heading));
+  EXPECT_NE(env->boxes.at(3).text.find(
+                "File name: tests/win32/system_test.cc\nLine Number: " +
+                std::to_string(line) + "\n"),
+            std::string::npos);
+}
 
 const char kKey[] = "SOFTWARE\\T\\Plugin";
 const std::string kIe = "SOFTWARE\\Microsoft\\Internet Explorer\\Plugins\\";
@@ -19,9 +118,10 @@ const std::string kVtvm = kIe + "Extension\\.vtvm";
 const std::string kKfvm = kIe + "Extension\\.kfvm";
 const std::string kMime = kIe + "MIME\\application/x-Vantorium-3D-Applet";
 
-// FakeEnv whose n-th key creation or value write fails, and whose key
-// enumeration can fail.
-class RegistryEnv : public FakeEnv {
+// FakeEnv whose n-th key creation or value write fails and whose key
+// enumeration can fail; its paths live in memory: 'd' a directory, 'f' a file,
+// 'e' one whose status cannot be had, 'n' a missing one that cannot be made.
+class SystemEnv : public FakeEnv {
  public:
   long CreateRegKey(RegKey root, const std::string& subkey, std::uint32_t a,
                     RegKey* key) override {
@@ -38,19 +138,33 @@ class RegistryEnv : public FakeEnv {
     if (fail_enum) return win_error::kAccessDenied;
     return FakeEnv::EnumRegKey(key, i, name, size);
   }
+  PathStatus Stat(const std::string& path) override {
+    const char kind = paths.count(path) ? paths[path] : '-';
+    PathStatus status;
+    status.error = kind == 'e' ? 13 : kind == 'd' || kind == 'f' ? 0 : ENOENT;
+    status.is_directory = kind == 'd';
+    return status;
+  }
+  bool NewDirectory(const std::string& path) override {
+    if (paths.count(path)) return false;
+    created.push_back(path);
+    return paths.emplace(path, 'd').second;
+  }
   int creations = 0, fail_creation = 0, writes = 0, fail_write = 0;
   bool fail_enum = false;
+  std::map<std::string, char> paths;
+  std::vector<std::string> created;
 };
 
-class RegistryHelperTest : public ::testing::Test {
+class SystemTest : public ::testing::Test {
  protected:
-  RegistryHelperTest() : previous_(SetCurrentEnv(&env_)) {
+  SystemTest() : previous_(SetCurrentEnv(&env_)) {
     env_.SetRegString(kHkeyLocalMachine, kKey, "Old", "value");
     env_.AddRegKey(kHkeyLocalMachine, std::string(kKey) + "\\A\\A1");
     env_.AddRegKey(kHkeyLocalMachine, std::string(kKey) + "\\A\\A2");
     env_.AddRegKey(kHkeyLocalMachine, "SOFTWARE\\T\\Sibling");
   }
-  ~RegistryHelperTest() override { SetCurrentEnv(previous_); }
+  ~SystemTest() override { SetCurrentEnv(previous_); }
 
   // CreateKey's exception texts; "" when it created or opened the key.
   std::string Create(const std::string& description, bool delete_on_denied) {
@@ -71,11 +185,11 @@ class RegistryHelperTest : public ::testing::Test {
     return env_.RegValues(kHkeyLocalMachine, key).size();
   }
 
-  RegistryEnv env_;
+  SystemEnv env_;
   Env* previous_;
 };
 
-TEST_F(RegistryHelperTest, CreateKeyOpensOrReplacesADeniedKey) {
+TEST_F(SystemTest, CreateKeyOpensOrReplacesADeniedKey) {
   const std::string denied = "|Access is denied.\r\n";
   EXPECT_EQ(Create("", true), "");  // an existing key keeps everything
   env_.deny_create_keys = {"HKLM\\" + std::string(kKey)};
@@ -104,7 +218,7 @@ TEST_F(RegistryHelperTest, CreateKeyOpensOrReplacesADeniedKey) {
   EXPECT_EQ(env_.OpenRegKeyCount(), 0u);
 }
 
-TEST_F(RegistryHelperTest, DeleteKeyTreeFailsWhereAnyPartStays) {
+TEST_F(SystemTest, DeleteKeyTreeFailsWhereAnyPartStays) {
   EXPECT_FALSE(RegistryHelper::DeleteKeyTree(kHkeyLocalMachine, "SOFTWARE\\N"));
   env_.fail_enum = true;
   EXPECT_FALSE(RegistryHelper::DeleteKeyTree(kHkeyLocalMachine, kKey));
@@ -115,7 +229,7 @@ TEST_F(RegistryHelperTest, DeleteKeyTreeFailsWhereAnyPartStays) {
   EXPECT_EQ(env_.OpenRegKeyCount(), 0u);
 }
 
-TEST_F(RegistryHelperTest, InternetExplorerGetsItsSevenValues) {
+TEST_F(SystemTest, InternetExplorerGetsItsSevenValues) {
   env_.SetRegString(kHkeyLocalMachine, kVtvm, "Location", "D:\\old.dll");
   env_.SetRegString(kHkeyLocalMachine, kVtvm, "Other", "kept");
   env_.AddRegKey(kHkeyLocalMachine, kKfvm + "\\Stale");
@@ -139,7 +253,7 @@ TEST_F(RegistryHelperTest, InternetExplorerGetsItsSevenValues) {
   EXPECT_EQ(env_.OpenRegKeyCount(), 0u);
 }
 
-TEST_F(RegistryHelperTest, InternetExplorerStopsAtTheFailingStep) {
+TEST_F(SystemTest, InternetExplorerStopsAtTheFailingStep) {
   const struct {
     std::string blocked_key;  // a key that cannot be made, or
     int failing_write;        // the value write that fails
@@ -158,7 +272,7 @@ TEST_F(RegistryHelperTest, InternetExplorerStopsAtTheFailingStep) {
       {"", 7, "ie_mime_extension)", 6},
   };
   for (const auto& c : cases) {
-    env_ = RegistryEnv();
+    env_ = SystemEnv();
     env_.AddRegKey(kHkeyLocalMachine, c.blocked_key);
     env_.deny_create_keys = {"HKLM\\" + c.blocked_key};
     env_.undeletable_keys = env_.deny_create_keys;
@@ -176,11 +290,6 @@ TEST_F(RegistryHelperTest, InternetExplorerStopsAtTheFailingStep) {
     env_.box_answers = {answer};
     EXPECT_FALSE(RegisterInternetExplorerPlugin("C:\\NPAXVnt.dll"));
   }
-  std::string boxes;
-  for (const RecordedBox& b : env_.boxes) {
-    boxes += b.caption + std::to_string(b.flags) + (b.owner ? "owned|" : "|") +
-             b.text + "|";
-  }
   const std::string ask =
       "Unable to set up Internet Explorer276|The installer failed to install "
       "the Vantorium3D player for Internet Explorer. The most likely cause is "
@@ -189,9 +298,10 @@ TEST_F(RegistryHelperTest, InternetExplorerStopsAtTheFailingStep) {
       "version and rerun this setup. If you are installing the Netscape "
       "Plugin, installation will continue.\n\nWould you like information on "
       "the specific problem encountered?|";
-  EXPECT_EQ(boxes, ask + ask +
-                       "Details on problem0|Unable to setup registry correctly "
-                       "(ie_mime_extension)|");
+  EXPECT_EQ(Boxes(env_),
+            ask + ask +
+                "Details on problem0|Unable to setup registry correctly "
+                "(ie_mime_extension)|");
 }
 
 TEST(NetscapeHelper, DetectsTheNewestInstallDirectory) {
@@ -239,6 +349,57 @@ TEST(NetscapeHelper, DetectsTheNewestInstallDirectory) {
   }
   EXPECT_EQ(NetscapeHelper::JoinPath("", "x"), "\\x");
   EXPECT_EQ(NetscapeHelper::JoinPath("C:\\P\\", "x"), "C:\\P\\x");
+}
+
+TEST_F(SystemTest, DirectoryPathsAreCreatedLevelByLevelOrReported) {
+  const std::string bad = "Unable to create directory '";
+  const std::string invalid = "' because the path is invalid.";
+  const std::string file = "' because a file with that name already exists.";
+  const std::string deep = "C:\\" + std::string(250, 'd');
+  const std::string full = deep + "\\abcdef";  // 260 characters
+  const std::string x300 = "C:\\" + std::string(300, 'x');
+  const struct {
+    std::string path;
+    std::map<std::string, char> paths;
+    std::vector<std::string> created;
+    std::string fatal;  // the report's message; empty: none
+    bool one = false;   // CreateOneDirectory instead
+  } cases[] = {
+      {"C:/A//B\\", {}, {"C:\\A", "C:\\A\\B"}, ""},
+      {"C:\\A\\B", {{"C:\\A", 'd'}}, {"C:\\A\\B"}, ""},
+      {"C:\\", {}, {}, ""},
+      {"\\\\S\\SHARE\\DIR", {}, {"\\\\S\\SHARE\\DIR"}, ""},
+      {"\\A\\B", {}, {"A\\B"}, ""},  // one backslash: relative
+      {full + "\\", {{deep, 'd'}}, {full}, ""},
+      {"", {}, {}, bad + invalid},
+      {"\\\\S\\", {}, {}, bad + "\\\\S\\" + invalid},
+      {"\\\\\\", {}, {}, bad + "\\\\\\" + invalid},
+      {full + "\\x", {}, {}, bad + full + "\\x" + invalid},
+      {"C:\\A\\B", {{"C:\\A", 'f'}}, {}, bad + "C:\\A" + file},
+      {"C:\\A\\B\\C",
+       {{"C:\\A\\B", 'e'}},
+       {"C:\\A"},
+       "Unable to determine if the directory 'C:\\A\\B' already exists."},
+      {"C:\\A\\B",
+       {{"C:\\A\\B", 'n'}},
+       {"C:\\A"},
+       "Unable to create the directory 'C:\\A\\B'.\n\nWindows reports the "
+       "following:\nAccess is denied.\r\n"},
+      {"C:\\A\\\\\\", {}, {"C:\\A"}, "", true},
+      {x300, {}, {x300.substr(0, 260)}, "", true},
+  };
+  for (const auto& c : cases) {
+    env_ = SystemEnv();
+    env_.paths = c.paths;
+    env_.last_error = 5;
+    const bool ended = Ends([&c] {
+      c.one ? CreateOneDirectory(c.path) : CreateDirectoryPath(c.path);
+    });
+    EXPECT_EQ(ended, !c.fatal.empty()) << c.path;
+    EXPECT_EQ(env_.created, c.created) << c.path;
+    EXPECT_EQ(env_.boxes.empty() ? "" : env_.boxes[0].text,
+              c.fatal.empty() ? "" : Question(c.fatal));
+  }
 }
 
 }  // namespace
