@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "tests/component/component_test_support.h"
 #include "win32/host_window.h"
@@ -42,13 +42,9 @@ class FakeDialogWindow : public DialogWindow {
 
   WindowHandle Handle() override { return this; }
   void End(std::intptr_t code) override { ended = code; }
-  void SetItemText(int id, const std::string& text) override {
-    texts[id] = text;
-  }
-  std::string ItemText(int id, int max) override {
-    const std::string& text =
-        id == DlgEditDirectory::kDriveComboId ? combo.at(current) : texts[id];
-    return text.substr(0, static_cast<std::size_t>(max - 1));
+  void SetItemText(int id, const std::string& s) override { texts[id] = s; }
+  std::string ItemText(int id, int max) override {  // the edit or the combo
+    return (id == kEdit ? texts[id] : combo.at(current)).substr(0, Cut(max));
   }
   WindowRect Rect() override { return {0, 0, 1001, 700}; }
   int ScreenWidth() override { return 800; }
@@ -60,10 +56,7 @@ class FakeDialogWindow : public DialogWindow {
     combo.push_back(s);
   }
   int ComboFindString(int, int, const std::string& text) override {
-    for (std::size_t i = 0; i < combo.size(); ++i) {
-      if (combo[i][0] == text[0]) return static_cast<int>(i);
-    }
-    return -1;
+    return text == "C" ? 0 : -1;  // "C:\\" comes first, found by its case
   }
   void ComboSetCurrent(int, int index) override { current = index; }
   TreeItem TreeFirstChild(int, TreeItem parent) override {
@@ -74,7 +67,7 @@ class FakeDialogWindow : public DialogWindow {
   }
   TreeItem TreeParent(int, TreeItem item) override { return At(item)->parent; }
   std::string TreeItemText(int, TreeItem item, int max) override {
-    return At(item)->text.substr(0, static_cast<std::size_t>(max - 1));
+    return At(item)->text.substr(0, Cut(max));
   }
   TreeItem TreeInsertSorted(int, TreeItem parent,
                             const std::string& text) override {
@@ -91,14 +84,13 @@ class FakeDialogWindow : public DialogWindow {
   // "C:+(Temp,Windows)": the living items, sorted, "+" when expanded, their
   // children in brackets.
   std::string Dump(Node* parent = nullptr) {
-    std::vector<std::string> items;
+    std::set<std::string> items;
     for (Node& n : nodes) {
       if (n.parent != parent || n.deleted) continue;
       const std::string children = Dump(&n);
-      items.push_back(n.text + (n.expanded ? "+" : "") +
-                      (children.empty() ? "" : "(" + children + ")"));
+      items.insert(n.text + (n.expanded ? "+" : "") +
+                   (children.empty() ? "" : "(" + children + ")"));
     }
-    std::sort(items.begin(), items.end());
     std::string out;
     for (const std::string& item : items)
       out += (out.empty() ? "" : ",") + item;
@@ -113,6 +105,7 @@ class FakeDialogWindow : public DialogWindow {
   std::deque<Node> nodes;
 
  private:
+  static std::size_t Cut(int max) { return static_cast<std::size_t>(max - 1); }
   Node* At(TreeItem item) {
     for (Node* n = static_cast<Node*>(item); n; n = n->parent) {
       EXPECT_FALSE(n->deleted) << "tree item used after its deletion";
@@ -150,10 +143,6 @@ class DlgEditDirectoryTest : public ::testing::Test {
       script(*h);
       return window_.ended;
     };
-  }
-  void TypeAndOk(DialogHandler& handler, const std::string& text) {
-    window_.texts[kEdit] = text;
-    EXPECT_TRUE(handler.OnCommand(window_, 1, 0));
   }
 
   ScopedFakeEnv env_;
@@ -223,7 +212,8 @@ TEST_F(DlgEditDirectoryTest, OkAcceptsOnlyAnExistingOrCreatedDirectory) {
     std::string directory = "C:\\Windows";
     env_->boxes.clear();
     Script([&](DialogHandler& h) {
-      TypeAndOk(h, c.typed);
+      window_.texts[kEdit] = c.typed;
+      EXPECT_TRUE(h.OnCommand(window_, 1, 0));
       if (!window_.ended) h.OnCommand(window_, 2, 0);
     });
     const int result =

@@ -26,18 +26,6 @@ std::string Question(const std::string& message) {
          "to Vantorium. Would you like to create this file?";
 }
 
-// Runs call; true when it ended the process with status 1, false when it
-// returned.
-template <typename F>
-bool Ends(F call) {
-  try {
-    call();
-  } catch (const FakeExit& e) {
-    return e.status == 1;
-  }
-  return false;
-}
-
 // The boxes shown, each as "caption flags|text|" ("owned" when owned).
 std::string Boxes(const FakeEnv& env) {
   std::string out;
@@ -81,7 +69,7 @@ TEST(FatalError, OffersTheDetailsFileAndShowsThemWhenNotSaved) {
       *chosen = c.chosen;
       return !c.chosen.empty();
     };
-    EXPECT_TRUE(Ends([] { FatalError("M", "n.cc", 4294967295u); }));
+    EXPECT_THROW(FatalError("M", "n.cc", 4294967295u), FakeExit);
     const bool asked = c.answer != box::kIdNo;
     EXPECT_EQ(Boxes(env.env()),
               asked && !c.saved ? ask +
@@ -99,10 +87,11 @@ TEST(FatalError, OffersTheDetailsFileAndShowsThemWhenNotSaved) {
 TEST(FatalError, SystemErrorsAddTheSystemsTextAndMacrosTheirSource) {
   ScopedFakeEnv env;
   env->box_answers = {box::kIdNo, box::kIdNo, box::kIdYes};
-  EXPECT_TRUE(Ends([] { FatalSystemError("F", "f.cc", 3, 5); }));
-  EXPECT_TRUE(Ends([] { FatalSystemError("F", "f.cc", 3, 0xDEAD); }));
+  EXPECT_THROW(FatalSystemError("F", "f.cc", 3, 5), FakeExit);
+  EXPECT_THROW(FatalSystemError("F", "f.cc", 3, 0xDEAD), FakeExit);
   const std::uint32_t line = __LINE__ + 1;
-  EXPECT_TRUE(Ends([] { BF_FATAL_ERROR("M"); }));
+  EXPECT_THROW(BF_FATAL_ERROR("M"), FakeExit);
+  EXPECT_EQ(env->exit_status, 1);
   const std::string heading = "F\n\nWindows reports the following:\n";
   EXPECT_EQ(env->boxes.at(0).text, Question(heading + "Access is denied.\r\n"));
   EXPECT_EQ(env->boxes.at(1).text, Question(heading));
@@ -311,10 +300,7 @@ TEST(NetscapeHelper, DetectsTheNewestInstallDirectory) {
     std::string detected;  // below the per-user key for version ""
   } cases[] = {
       {{{"", "%Root%\\NS", reg::kExpandSz}}, "%Root%\\NS"},
-      {{{"", "C:\\U", 1},
-        {"4.5", "C:\\O", 1},
-        {"4.7 (en)", "C:\\N\\", 1},
-        {"Users", "C:\\X", 1}},
+      {{{"", "C:\\U", 1}, {"4.5", "C:\\O", 1}, {"4.7 (en)", "C:\\N\\", 1}},
        "C:\\N"},
       {{{"10.0", m259, 1}, {"9.5", "C:\\9", 1}, {"  4.08", "C:\\4", 1}}, m259},
       {{{"Users", "C:\\U", 1}, {"-1", "C:\\N", 1}, {"0.0", "C:\\Z", 1}}, ""},
@@ -376,14 +362,14 @@ TEST_F(SystemTest, DirectoryPathsAreCreatedLevelByLevelOrReported) {
       {"\\\\\\", {}, {}, bad + "\\\\\\" + invalid},
       {full + "\\x", {}, {}, bad + full + "\\x" + invalid},
       {"C:\\A\\B", {{"C:\\A", 'f'}}, {}, bad + "C:\\A" + file},
-      {"C:\\A\\B\\C",
-       {{"C:\\A\\B", 'e'}},
-       {"C:\\A"},
-       "Unable to determine if the directory 'C:\\A\\B' already exists."},
       {"C:\\A\\B",
-       {{"C:\\A\\B", 'n'}},
-       {"C:\\A"},
-       "Unable to create the directory 'C:\\A\\B'.\n\nWindows reports the "
+       {{"C:\\A", 'e'}},
+       {},
+       "Unable to determine if the directory 'C:\\A' already exists."},
+      {"C:\\A",
+       {{"C:\\A", 'n'}},
+       {},
+       "Unable to create the directory 'C:\\A'.\n\nWindows reports the "
        "following:\nAccess is denied.\r\n"},
       {"C:\\A\\\\\\", {}, {"C:\\A"}, "", true},
       {x300, {}, {x300.substr(0, 260)}, "", true},
@@ -392,10 +378,11 @@ TEST_F(SystemTest, DirectoryPathsAreCreatedLevelByLevelOrReported) {
     env_ = SystemEnv();
     env_.paths = c.paths;
     env_.last_error = 5;
-    const bool ended = Ends([&c] {
+    try {
       c.one ? CreateOneDirectory(c.path) : CreateDirectoryPath(c.path);
-    });
-    EXPECT_EQ(ended, !c.fatal.empty()) << c.path;
+    } catch (const FakeExit&) {
+    }
+    EXPECT_EQ(env_.exit_status.has_value(), !c.fatal.empty()) << c.path;
     EXPECT_EQ(env_.created, c.created) << c.path;
     EXPECT_EQ(env_.boxes.empty() ? "" : env_.boxes[0].text,
               c.fatal.empty() ? "" : Question(c.fatal));
