@@ -96,12 +96,6 @@ class FakeDialogWindow : public DialogWindow {
       out += (out.empty() ? "" : ",") + item;
     return out;
   }
-  Node* Find(Node* parent, const std::string& text) {
-    for (Node& n : nodes) {
-      if (n.parent == parent && !n.deleted && n.text == text) return &n;
-    }
-    return nullptr;
-  }
   std::deque<Node> nodes;
 
  private:
@@ -120,14 +114,14 @@ class FakeDialogWindow : public DialogWindow {
   }
 };
 
-// Drive C holds Temp (Sub1, Sub2), Windows and file.txt; drive D holds Data.
+// Drive C holds Temp (Sub), Windows and file.txt; drive D holds Data.
 class DlgEditDirectoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     env_->drive_root = scratch_.path();
     env_->drives = {"C:\\", "D:\\"};
-    for (const char* d : {"C", "C/Temp", "C/Temp/Sub1", "C/Temp/Sub2",
-                          "C/Windows", "D", "D/Data"}) {
+    for (const char* d :
+         {"C", "C/Temp", "C/Temp/Sub", "C/Windows", "D", "D/Data"}) {
       ASSERT_EQ(mkdir(scratch_.Join(d).c_str(), 0755), 0);
     }
     ASSERT_TRUE(WriteFileBytes(scratch_.Join("C/file.txt"), ""));
@@ -236,28 +230,28 @@ TEST_F(DlgEditDirectoryTest, OkAcceptsOnlyAnExistingOrCreatedDirectory) {
 
 TEST_F(DlgEditDirectoryTest, TreeAndDriveChoicesRebuildTheTreeAndFillTheEdit) {
   Script([&](DialogHandler& h) {
-    EXPECT_EQ(window_.Dump(), "C:+(Temp+(Sub1,Sub2))");
-    auto* c = window_.Find(nullptr, "C:");
-    auto* temp = window_.Find(c, "Temp");
-    auto* sub2 = window_.Find(temp, "Sub2");
+    EXPECT_EQ(window_.Dump(), "C:+(Temp+(Sub))");
+    auto* c = window_.TreeFirstChild(kTree, nullptr);
+    auto* temp = window_.TreeFirstChild(kTree, c);
+    auto* sub = window_.TreeFirstChild(kTree, temp);
     window_.texts[kEdit] = "typed";
     h.OnTreeSelectionChanged(window_, kTree, temp, temp);
     h.OnTreeSelectionChanged(window_, kTree, temp, nullptr);
-    h.OnTreeSelectionChanged(window_, kEdit, c, sub2);
+    h.OnTreeSelectionChanged(window_, kEdit, c, sub);
     EXPECT_EQ(window_.texts[kEdit], "typed");
-    EXPECT_FALSE(h.OnTreeSelectionChanged(window_, kTree, c, sub2));
-    EXPECT_EQ(window_.texts[kEdit], "C:\\Temp\\Sub2\\");
-    EXPECT_EQ(window_.Dump(), "C:+(Temp+(Sub2+))");
-    EXPECT_EQ(window_.Find(nullptr, "C:"), c);
+    EXPECT_FALSE(h.OnTreeSelectionChanged(window_, kTree, c, sub));
+    EXPECT_EQ(window_.texts[kEdit], "C:\\Temp\\Sub\\");
+    EXPECT_EQ(window_.Dump(), "C:+(Temp+(Sub+))");
+    EXPECT_EQ(window_.TreeFirstChild(kTree, nullptr), c);
     EXPECT_EQ(window_.restored, 2);
     // Paths of 260 characters and more are refused.
-    auto* a = window_.TreeInsertSorted(kTree, sub2, std::string(200, 'a'));
+    auto* a = window_.TreeInsertSorted(kTree, sub, std::string(200, 'a'));
     h.OnTreeSelectionChanged(
         window_, kTree, c,
-        window_.TreeInsertSorted(kTree, a, std::string(45, 'b')));
+        window_.TreeInsertSorted(kTree, a, std::string(46, 'b')));
     DlgEditDirectory::FillDirectoryTree(window_,
                                         "C:\\" + std::string(257, 'x'));
-    EXPECT_EQ(window_.texts[kEdit], "C:\\Temp\\Sub2\\");
+    EXPECT_EQ(window_.texts[kEdit], "C:\\Temp\\Sub\\");
     EXPECT_EQ(window_.restored, 3);
     window_.current = 1;
     EXPECT_FALSE(h.OnCommand(window_, DlgEditDirectory::kDriveComboId, 3));
@@ -277,8 +271,8 @@ TEST_F(DlgEditDirectoryTest, TreeAndDriveChoicesRebuildTheTreeAndFillTheEdit) {
   DirectoryDialogProc proc;
   w.after_delete = [&] { proc.OnTreeSelectionChanged(w, kTree, nullptr, c); };
   DlgEditDirectory::FillDirectoryTree(w, "C://Temp\\");
-  EXPECT_EQ(w.Find(w.Find(nullptr, "C:"), "Temp"), temp);
-  EXPECT_EQ(w.Dump(), "C:+(Temp+(Sub1,Sub2))");
+  EXPECT_EQ(w.TreeFirstChild(kTree, w.TreeFirstChild(kTree, nullptr)), temp);
+  EXPECT_EQ(w.Dump(), "C:+(Temp+(Sub))");
   EXPECT_EQ(w.texts[kEdit], "C://Temp\\");
 }
 
