@@ -1,303 +1,231 @@
+// The install driver on real scratch files, and the units it starts with: the
+// blob list, the wait for the host's window and the running-browser warning.
 #include "win32/brackenfold.h"
 
-#include <gtest/gtest.h>
+#include <sys/stat.h>
 
-#include <cerrno>
 #include <cstring>
-#include <optional>
-#include <string>
-#include <vector>
+#include <deque>
+#include <map>
 
 #include "store/index_file.h"
+#include "store/store_locations.h"
 #include "tests/component/component_test_support.h"
-#include "tests/support/fake_env.h"
 #include "win32/blob_list.h"
+#include "win32/browser_check.h"
 #include "win32/host_window.h"
 
 namespace brackenfold {
 namespace {
 
-const char kPlayerKey[] = "SOFTWARE\\Vantorium\\Vantorium Player\\";
+const FakeWindow kHost{"Vantorium 3D Player", "GLBSInstall"};
+const FakeWindow kIe{"", "IEFrame"};
+const std::string kSure =
+    "If you cancel, the Vantorium plug-in will not be installed and you will "
+    "not be able to view Vantorium applets. Are you sure you wish to cancel?";
 
-std::vector<std::string> Parse(const char* text) {
-  std::vector<FilePath> list;
-  ParseBlobList(text, &list);
-  std::vector<std::string> out;
-  for (const FilePath& p : list) out.push_back(p.text());
-  return out;
+TEST(ParseBlobList, AppendsEveryCommaSeparatedItemUntouched) {
+  std::vector<FilePath> list{FilePath("kept")};
+  for (const char* text : {"a,b", ",,", "", " a , b"})
+    ParseBlobList(text, &list);
+  ParseBlobList(nullptr, &list);
+  std::string paths;
+  for (const FilePath& path : list) paths += path.text() + "|";
+  EXPECT_EQ(paths, "kept|a|b||||| a | b||");
 }
 
-TEST(ParseBlobList, SplitsAtEveryCommaAndKeepsEverythingElse) {
-  const std::string long_item(300, 'x');
-  const std::string long_list = "a.blob," + long_item + ",b.blob";
-  struct Case {
-    const char* text;
-    std::vector<std::string> paths;
-  } cases[] = {
-      {"C:\\one.blob", {"C:\\one.blob"}},
-      {"a.blob,b.blob", {"a.blob", "b.blob"}},
-      {"a.blob,", {"a.blob", ""}},
-      {",a.blob", {"", "a.blob"}},
-      {",,", {"", "", ""}},
-      {"", {""}},
-      {"a.blob, b.blob ", {"a.blob", " b.blob "}},
-      {" , ", {" ", " "}},
-      {"\"q,r\"", {"\"q", "r\""}},
-      {long_list.c_str(), {"a.blob", long_item, "b.blob"}},
+TEST(HostWindow, WaitPollsEvery100MsForTheFirstExactMatch) {
+  ScopedFakeEnv env;
+  HostWindow() = &env;  // an earlier call's
+  env->windows = {{"Vantorium 3D Player", "GLBSInstallX"},
+                  {"vantorium 3d player", "glbsinstall"}};
+  env->before_enum = [](FakeEnv& e, int pass) {
+    if (pass == 2) e.windows.insert(e.windows.end(), {kHost, kHost});
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Parse(c.text), c.paths) << "text: \"" << c.text << "\"";
+  WaitForHostWindow();
+  EXPECT_EQ(HostWindow(), reinterpret_cast<WindowHandle>(3));
+  EXPECT_EQ(env->sleeps, std::vector<std::uint32_t>(3, 100));
+}
+
+TEST(BrowserCheck, WarnsUntilTheBrowsersAreGoneOrTheCancelIsConfirmed) {
+  const std::string opening =
+      "It appears that the following web browers are currently running on "
+      "your system:\n\n";
+  const std::string ns = "    + Netscape Navigator or Netscape Communicator\n";
+  const std::string ie = "    + Internet Explorer\n";
+  const std::string closing =
+      "\nIt is strongly recommended that you quit all other software running "
+      "on this system before continuing installation. It is especially "
+      "important to quit all web browsers to ensure proper integration. After "
+      "quitting all web browsers, hit OK to continue.";
+  std::map<std::string, char> labels = {
+      {opening + ns + ie + closing, 'B'},
+      {opening + ie + closing, 'I'},
+      {opening + ns + closing, 'N'},
+      {kSure, '?'},
+      {"It still appears that one or more web browsers is running. It is "
+       "possible that some other program is being misidentified as a web "
+       "browser, and that it is safe to continue. Confirm that all web "
+       "browsers have been closed before continuing.",
+       'A'}};
+  const int kOk = box::kIdOk, kCancel = box::kIdCancel, kNo = box::kIdNo;
+  // Navigator is told by its title, as the system gives it (1023 characters).
+  const std::string cut = std::string(1012, 'x') + " - Netscape";
+  const FakeWindow kNs{"Netscape Communicator", "X"}, kCut{cut, "X"};
+  const struct {
+    std::vector<FakeWindow> windows;
+    std::deque<int> answers;
+    std::string boxes;  // labels of the boxes shown
+    int looks;          // at the windows
+  } cases[] = {
+      {{kHost, {"My Netscape"}, {"netscape"}, {"x" + cut}}, {}, "", 1},
+      {{kIe, kNs}, {kOk}, "B", 2},  // the browsers are closed meanwhile
+      {{kHost, kCut}, {kOk, kOk}, "NA", 2},
+      {{kIe}, {kCancel, kNo, kCancel, kNo}, "I?I?IA", 2},
+      {{kIe}, {kCancel, box::kIdYes}, "I?", 1},
+      {{kIe}, {kOk, kCancel, box::kIdYes}, "IA?", 2},
+      {{kIe}, {0, 0}, "IA", 2},  // boxes that fail
+  };
+  for (const auto& c : cases) {
+    ScopedFakeEnv env;
+    HostWindow() = &env;
+    env->windows = c.windows;
+    env->box_answers = c.answers;
+    env->before_enum = [&c](FakeEnv& e, int pass) {
+      if (c.boxes == "B" && pass == 1) e.windows.clear();
+    };
+    EXPECT_EQ(CheckRunningBrowsers(), c.boxes.empty() || c.boxes.back() != '?');
+    std::string shown;
+    for (const RecordedBox& b : env->boxes) {
+      shown += labels.count(b.text) ? labels[b.text] : 'x';
+      EXPECT_EQ(
+          b.caption + std::to_string(b.flags) + (b.owner == &env ? "" : "!"),
+          b.text == kSure ? "Are you sure?36" : "Warning49");
+    }
+    EXPECT_EQ(shown, c.boxes);
+    EXPECT_EQ(env->enum_passes, c.looks);
   }
 }
 
-TEST(ParseBlobList, NullTextCountsAsEmpty) {
-  EXPECT_EQ(Parse(nullptr), std::vector<std::string>{""});
-}
-
-TEST(ParseBlobList, AppendsToWhatTheListHolds) {
-  std::vector<FilePath> list{FilePath("first")};
-  ParseBlobList("x,y", &list);
-  ASSERT_EQ(list.size(), 3u);
-  EXPECT_EQ(list[0].text(), "first");
-  EXPECT_EQ(list[2].text(), "y");
-}
-
-WindowHandle Handle(std::size_t one_based_index) {
-  return reinterpret_cast<WindowHandle>(one_based_index);
-}
-
-TEST(HostWindowWait, TakesOnlyTheExactTitleAndClass) {
-  ScopedFakeEnv env;
-  env->windows = {
-      {"Vantorium 3D Player", "GLBSInstallX"},
-      {"Vantorium 3D Player", "glbsinstall"},
-      {"vantorium 3d player", "GLBSInstall"},
-      {"Vantorium 3D Player ", "GLBSInstall"},
-      {"Vantorium 3D", "GLBSInstall"},
-      {"", "GLBSInstall"},
-      {"Vantorium 3D Player", "GLBSInstall"},
-  };
-  WaitForHostWindow();
-  EXPECT_EQ(HostWindow(), Handle(7));
-}
-
-TEST(HostWindowWait, FirstMatchingWindowWins) {
-  ScopedFakeEnv env;
-  env->windows = {{"Other", "Other"},
-                  {"Vantorium 3D Player", "GLBSInstall"},
-                  {"Vantorium 3D Player", "GLBSInstall"}};
-  WaitForHostWindow();
-  EXPECT_EQ(HostWindow(), Handle(2));
-}
-
-TEST(HostWindowWait, PresentAtOnceStillSleepsOnce) {
-  ScopedFakeEnv env;
-  env->windows = {{"Vantorium 3D Player", "GLBSInstall"}};
-  WaitForHostWindow();
-  EXPECT_EQ(env->enum_passes, 1);
-  EXPECT_EQ(env->sleeps, std::vector<std::uint32_t>{100});
-}
-
-TEST(HostWindowWait, PollsEvery100MsUntilTheWindowAppears) {
-  ScopedFakeEnv env;
-  env->windows = {{"Vantorium 3D Player", "NotTheHost"}};
-  env->before_enum = [](FakeEnv& e, int pass) {
-    if (pass == 4) e.windows.push_back({"Vantorium 3D Player", "GLBSInstall"});
-  };
-  WaitForHostWindow();
-  EXPECT_EQ(HostWindow(), Handle(2));
-  EXPECT_EQ(env->enum_passes, 5);
-  EXPECT_EQ(env->sleeps, std::vector<std::uint32_t>(5, 100));
-}
-
-TEST(HostWindowWait, ForgetsTheWindowOfAnEarlierCall) {
-  ScopedFakeEnv env;
-  HostWindow() = Handle(99);
-  env->before_enum = [](FakeEnv& e, int pass) {
-    if (pass == 1) e.windows.push_back({"Vantorium 3D Player", "GLBSInstall"});
-  };
-  WaitForHostWindow();
-  EXPECT_EQ(HostWindow(), Handle(1));
-  EXPECT_EQ(env->enum_passes, 2);
-}
-
-TEST(HostWindowEnumProc, StoresTheMatchAndStopsOnlyThen) {
-  ScopedFakeEnv env;
-  env->windows = {{"Vantorium 3D Player", "Other"},
-                  {"Vantorium 3D Player", "GLBSInstall"}};
-  WindowHandle found = nullptr;
-  EXPECT_TRUE(HostWindowEnumProc(Handle(1), &found));
-  EXPECT_EQ(found, nullptr);
-  EXPECT_FALSE(HostWindowEnumProc(Handle(2), &found));
-  EXPECT_EQ(found, Handle(2));
-}
-
-TEST(ConfirmCancel, AsksAreYouSureAndOnlyYesConfirms) {
-  ScopedFakeEnv env;
-  env->box_answers = {box::kIdYes, box::kIdNo};
-  EXPECT_TRUE(ConfirmCancel(Handle(5)));
-  EXPECT_FALSE(ConfirmCancel(nullptr));
-  ASSERT_EQ(env->boxes.size(), 2u);
-  EXPECT_EQ(env->boxes[0].owner, Handle(5));
-  EXPECT_EQ(env->boxes[1].owner, nullptr);
-  EXPECT_EQ(env->boxes[0].caption, "Are you sure?");
-  EXPECT_EQ(env->boxes[0].text,
-            "If you cancel, the Vantorium plug-in will not be installed and "
-            "you will not be able to view Vantorium applets. Are you sure you "
-            "wish to cancel?");
-  EXPECT_EQ(env->boxes[0].flags, 0x24u);
-}
-
-TEST(ComponentInstallError, ShowsErrorBoxWithoutOwner) {
-  ScopedFakeEnv env;
-  ShowComponentInstallError();
-  ASSERT_EQ(env->boxes.size(), 1u);
-  EXPECT_EQ(env->boxes[0].owner, nullptr);
-  EXPECT_EQ(env->boxes[0].caption, "Error");
-  EXPECT_EQ(env->boxes[0].text,
-            "Fatal error during install.  Could not install component files.");
-  EXPECT_EQ(env->boxes[0].flags, box::kOk);
-}
-
-// A real scratch directory, an empty store table and the host window present.
+// A scratch directory with the plug-in library and a component blob; the
+// host's window is there, and Navigator's in C:\NS (drive C is scratch too),
+// whose directory dialogs end with the codes in dialogs_.
 class InstallSequence : public ComponentTest {
  protected:
   void SetUp() override {
     ComponentTest::SetUp();
-    library_ = scratch_.Join("plugin.dll");
-    ASSERT_TRUE(WriteFileBytes(library_, "MZ plug-in bytes"));
-    env_->windows = {{"Vantorium 3D Player", "GLBSInstall"}};
+    ASSERT_TRUE(WriteFileBytes(library_, "MZ"));
+    blob_ = WriteBlob("viewer.blob", ComponentFiles("viewer", 3));
+    env_->windows = {kHost};
+    env_->SetRegString(kHkeyCurrentUser, kNavigator, "Install Directory",
+                       "C:\\NS");
+    env_->drive_root = scratch_.path();
+    ASSERT_EQ(mkdir(scratch_.Join("C").c_str(), 0755), 0);
+    env_->modal_dialog = [this](ModuleHandle, int, WindowHandle,
+                                DialogHandler*) {
+      const std::intptr_t code = dialogs_.front();
+      dialogs_.pop_front();
+      return code;
+    };
+  }
+  std::string Recorded() {  // the data directory recorded in the registry
+    auto value = env_->RegValue(kHkeyLocalMachine, kProduct, "SystemDataPath");
+    return value && value->type == reg::kSz ? value->data : "none";
   }
 
-  std::optional<FakeRegValue> SystemDataPath() {
-    return env_->RegValue(kHkeyLocalMachine, kPlayerKey, "SystemDataPath");
-  }
-  static std::string Terminated(const std::string& text) {
-    return text + std::string(1, '\0');
-  }
-
-  std::string library_;
+  const std::string kProduct = "SOFTWARE\\Vantorium\\Vantorium Player";
+  const std::string kNavigator = "Software\\Netscape\\Netscape Navigator\\Main";
+  const std::string kVtvm =
+      "SOFTWARE\\Microsoft\\Internet Explorer\\Plugins\\Extension\\.vtvm";
+  const std::string library_ = scratch_.Join("plugin.dll");
+  std::string data_ = scratch_.Join("Data"), blob_;
+  std::deque<std::intptr_t> dialogs_{1};
 };
 
-TEST_F(InstallSequence, FillsAndRecordsTheDataDirectory) {
-  const std::string blob =
-      WriteBlob("viewer.blob", ComponentFiles("viewer", 3));
-  const std::string data = scratch_.Join("Vantorium/Player Data");
-  EXPECT_EQ(DoInstall(data.c_str(), blob.c_str(), library_.c_str()), 0);
-  EXPECT_EQ(HostWindow(), Handle(1));
-  EXPECT_EQ(FileBytes(data + "/NPAXVnt.dll"), "MZ plug-in bytes");
-  EXPECT_NE(FileBytes(data + "/components/" + kIndexFileName).find("VIEWER"),
+TEST_F(InstallSequence, InstallsEverywhereAndRecordsTheDataDirectory) {
+  data_ = scratch_.Join("Vantorium/Player Data/");
+  for (const char* d : {"C/NS", "C/NS/Program", "C/NS/Program/Plugins"}) {
+    ASSERT_EQ(mkdir(scratch_.Join(d).c_str(), 0755), 0);
+  }
+  ASSERT_TRUE(WriteFileBytes(scratch_.Join("C/NS/Program/Plugins/NPAXVnt.dll"),
+                             "old"));  // replaced
+  dialogs_ = {2, 1};  // cancelled, not confirmed, then accepted
+  env_->box_answers = {box::kIdNo};
+  EXPECT_EQ(DoInstall(data_.c_str(), blob_.c_str(), library_.c_str()), 0);
+  EXPECT_EQ(HostWindow(), reinterpret_cast<WindowHandle>(1));
+  EXPECT_EQ(Recorded(), data_ + '\0');
+  EXPECT_EQ(FileBytes(data_ + "NPAXVnt.dll"), "MZ");
+  EXPECT_EQ(FileBytes(scratch_.Join("C/NS/Program/Plugins/NPAXVnt.dll")), "MZ");
+  EXPECT_EQ(env_->RegValue(kHkeyLocalMachine, kVtvm, "Location")->data,
+            data_ + "NPAXVnt.dll" + '\0');
+  EXPECT_NE(FileBytes(data_ + "components/" + kIndexFileName).find("VIEWER"),
             std::string::npos);
-  auto value = SystemDataPath();
-  ASSERT_TRUE(value.has_value());
-  EXPECT_EQ(value->type, reg::kSz);
-  EXPECT_EQ(value->data, Terminated(data));
-  EXPECT_TRUE(env_->boxes.empty());
+  ASSERT_EQ(env_->boxes.size(), 1u);
+  EXPECT_EQ(env_->boxes[0].text + env_->boxes[0].caption +
+                (env_->boxes[0].owner ? "!" : ""),
+            kSure + "Are you sure?");
   EXPECT_EQ(env_->OpenRegKeyCount(), 0u);
 }
 
-TEST_F(InstallSequence, RecordsTheDataDirectoryTextUnchanged) {
-  const std::string blob =
-      WriteBlob("viewer.blob", ComponentFiles("viewer", 3));
-  const std::string data = scratch_.Join("Data/");
-  EXPECT_EQ(DoInstall(data.c_str(), blob.c_str(), library_.c_str()), 0);
-  EXPECT_EQ(SystemDataPath()->data, Terminated(data));
-  EXPECT_EQ(FileBytes(data + "NPAXVnt.dll"), "MZ plug-in bytes");
+TEST_F(InstallSequence, ConfirmedCancelsEndTheCallAfterTheRecord) {
+  const std::string old = scratch_.Join("Old");  // an earlier installation's
+  env_->SetRegString(kHkeyLocalMachine, kProduct, "SystemDataPath", old);
+  ResetStoreLocations();
+  std::vector<std::string> recorded;  // at each look at the windows
+  env_->before_enum = [&](FakeEnv&, int) { recorded.push_back(Recorded()); };
+  env_->windows.push_back(kIe);
+  env_->box_answers = {box::kIdCancel, box::kIdYes};
+  EXPECT_EQ(DoInstall(data_.c_str(), "", library_.c_str()), -1);
+  EXPECT_EQ(recorded, (std::vector<std::string>{old + '\0', data_ + '\0'}));
+  FilePath store;  // the machine-wide store was found from the earlier record
+  EXPECT_TRUE(LookupStore(kSystemStoreName, &store));
+  EXPECT_EQ(store.text(), old + "/components/");
+  env_->windows = {kHost};
+  dialogs_ = {2};  // Navigator's directory
+  env_->box_answers = {box::kIdYes};
+  EXPECT_EQ(DoInstall(data_.c_str(), "", library_.c_str()), -1);
+  EXPECT_EQ(env_->boxes.size(), 3u);
+  EXPECT_FALSE(PathExists(data_ + "/NPAXVnt.dll"));
 }
 
-TEST_F(InstallSequence, FailedComponentsShowOneErrorAndKeepEarlierSteps) {
-  const std::string data = scratch_.Join("Data");
-  const std::string missing = scratch_.Join("missing.blob");
-  EXPECT_EQ(DoInstall(data.c_str(), missing.c_str(), library_.c_str()), -1);
-  ASSERT_EQ(env_->boxes.size(), 1u);
-  EXPECT_EQ(env_->boxes[0].caption, "Error");
-  EXPECT_EQ(FileBytes(data + "/NPAXVnt.dll"), "MZ plug-in bytes");
-  EXPECT_TRUE(SystemDataPath().has_value());
-}
-
-TEST_F(InstallSequence, RecordsAfterTheWaitAndBeforeTheBrowserCheck) {
-  // The value is not there while the host window is awaited, and is there
-  // when the browser check looks and asks. Internet Explorer is running; the
-  // user cancels the warning and confirms.
-  struct Watch : FakeEnv {
-    std::vector<bool> seen;
-    bool Recorded() {
-      return RegValue(kHkeyLocalMachine, kPlayerKey, "SystemDataPath")
-          .has_value();
-    }
-    WindowHandle FindWindowOfClass(const std::string& name) override {
-      seen.push_back(Recorded());
-      return FakeEnv::FindWindowOfClass(name);
-    }
-    int ShowMessageBox(WindowHandle owner, const std::string& text,
-                       const std::string& caption, unsigned flags) override {
-      seen.push_back(Recorded());
-      return FakeEnv::ShowMessageBox(owner, text, caption, flags);
-    }
-  } watch;
-  Env* previous = SetCurrentEnv(&watch);
-  watch.windows = {{"Vantorium 3D Player", "GLBSInstall"},
-                   {"Microsoft Internet Explorer", "IEFrame"}};
-  bool recorded_during_wait = true;
-  watch.before_enum = [&](FakeEnv&, int pass) {
-    if (pass == 0) recorded_during_wait = watch.Recorded();
-  };
-  watch.box_answers = {box::kIdCancel, box::kIdYes};
-  const std::string data = scratch_.Join("Data");
-  int result = DoInstall(data.c_str(), "", library_.c_str());
-  SetCurrentEnv(previous);
-
-  EXPECT_EQ(result, -1);
-  EXPECT_FALSE(recorded_during_wait);
-  EXPECT_TRUE(watch.Recorded());
-  EXPECT_FALSE(watch.seen.empty());
-  for (bool recorded : watch.seen) EXPECT_TRUE(recorded);
-  EXPECT_FALSE(PathExists(data + "/NPAXVnt.dll"));
+TEST_F(InstallSequence, FailedCopiesAndComponentsAreShown) {
+  env_->box_answers = {box::kIdNo};
+  env_->last_error = 5;
+  EXPECT_THROW(DoInstall(data_.c_str(), "", nullptr), FakeExit);
+  EXPECT_NE(env_->boxes[0].text.find(
+                "Failed to copy dll into Netscape plugins directory\n\nWindows "
+                "reports the following:\nAccess is denied.\r\n"),
+            std::string::npos);
+  env_->DeleteRegKey(kHkeyCurrentUser, kNavigator);  // into the data directory
+  env_->boxes.clear();
+  EXPECT_EQ(DoInstall(data_.c_str(), blob_.c_str(), nullptr), -1);
+  EXPECT_FALSE(PathExists(data_ + "/components"));
+  EXPECT_FALSE(env_->HasRegKey(kHkeyLocalMachine, kVtvm));
+  const std::string missing = scratch_.Join("missing");
+  EXPECT_EQ(DoInstall(data_.c_str(), missing.c_str(), library_.c_str()), -1);
+  EXPECT_EQ(FileBytes(data_ + "/NPAXVnt.dll"), "MZ");
+  EXPECT_TRUE(env_->HasRegKey(kHkeyLocalMachine, kVtvm));
+  std::string shown;
+  for (const RecordedBox& b : env_->boxes) {
+    shown += b.caption + std::to_string(b.flags) + (b.owner ? "!" : "|") +
+             b.text + "|";
+  }
+  EXPECT_EQ(shown,
+            "Unable to install the Vantorium plug-in16|The Vantorium plug-in "
+            "library could not be copied into the player's data "
+            "directory.\n\nFrom: \nTo: " +
+                data_ +
+                "/NPAXVnt.dll\n\nThe system reports: " + strerror(ENOENT) +
+                "|Error0|Fatal error during install.  Could not install "
+                "component files.|");
 }
 
 TEST_F(InstallSequence, AnUnmakeableDataDirectoryPutsNothingInItsParent) {
-  // The data directory's name is taken by a file: nothing can be made in it,
-  // and nothing may land beside it instead.
-  const std::string data = scratch_.Join("Data");
-  ASSERT_TRUE(WriteFileBytes(data, "a file"));
-  const std::string blob =
-      WriteBlob("viewer.blob", ComponentFiles("viewer", 3));
-  EXPECT_EQ(DoInstall(data.c_str(), blob.c_str(), library_.c_str()), -1);
+  ASSERT_TRUE(WriteFileBytes(data_, "a file"));
+  EXPECT_EQ(DoInstall(data_.c_str(), blob_.c_str(), library_.c_str()), -1);
   EXPECT_FALSE(PathExists(scratch_.Join("NPAXVnt.dll")));
   EXPECT_FALSE(PathExists(scratch_.Join("components")));
-  EXPECT_EQ(FileBytes(data), "a file");
-  EXPECT_EQ(SystemDataPath()->data, Terminated(data));
-}
-
-TEST_F(InstallSequence, FailedPluginCopyIsShownAndRegistersNothing) {
-  // The library cannot be read (null counts as the empty path): the user is
-  // told what was to be copied where and why, Internet Explorer is not
-  // pointed at a missing file, and no component is installed.
-  const std::string blob =
-      WriteBlob("viewer.blob", ComponentFiles("viewer", 3));
-  const std::string data = scratch_.Join("Data");
-  const std::string missing = scratch_.Join("gone.dll");
-  for (const char* library :
-       {missing.c_str(), static_cast<const char*>(nullptr)}) {
-    env_->boxes.clear();
-    EXPECT_EQ(DoInstall(data.c_str(), blob.c_str(), library), -1);
-    ASSERT_EQ(env_->boxes.size(), 1u);
-    const RecordedBox& shown = env_->boxes[0];
-    EXPECT_EQ(shown.owner, nullptr);
-    EXPECT_EQ(shown.caption, "Unable to install the Vantorium plug-in");
-    EXPECT_EQ(shown.flags, box::kOk | box::kIconHand);
-    EXPECT_NE(shown.text.find("From: " + std::string(library ? library : "") +
-                              "\nTo: " + data + "/NPAXVnt.dll\n"),
-              std::string::npos)
-        << shown.text;
-    EXPECT_NE(shown.text.find(std::strerror(ENOENT)), std::string::npos);
-  }
-  EXPECT_EQ(SystemDataPath()->data, Terminated(data));
-  EXPECT_FALSE(PathExists(data + "/NPAXVnt.dll"));
-  EXPECT_FALSE(env_->HasRegKey(
-      kHkeyLocalMachine,
-      "SOFTWARE\\Microsoft\\Internet Explorer\\Plugins\\Extension\\.vtvm"));
-  EXPECT_FALSE(PathExists(data + "/components"));
+  EXPECT_EQ(FileBytes(data_), "a file");
 }
 
 }  // namespace

@@ -1,0 +1,393 @@
+// The fatal error report; directory creation, whose every failure is one;
+// registry keys made, replaced and deleted; the Internet Explorer entries
+// written with them; Navigator's directory read from the registry.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "tests/component/component_test_support.h"
+#include "win32/directory_path.h"
+#include "win32/fatal_error.h"
+#include "win32/ie_registration.h"
+#include "win32/netscape_helper.h"
+#include "win32/registry_helper.h"
+
+namespace brackenfold {
+namespace {
+
+using namespace std::string_literals;
+
+std::string Question(const std::string& message) {
+  return "An unexpected error has occurred. Installation is unable to "
+         "continue. Details on the error follow.\n\n" +
+         message +
+         "\n\nAdditional information on this error can be written to a file "
+         "of your chosing. This file will be helpful if you report this issue "
+         "to Vantorium. Would you like to create this file?";
+}
+
+// The boxes shown, each as "caption flags|text|" ("owned" when owned).
+std::string Boxes(const FakeEnv& env) {
+  std::string out;
+  for (const RecordedBox& b : env.boxes) {
+    out += b.caption + std::to_string(b.flags) + (b.owner ? "owned|" : "|") +
+           b.text + "|";
+  }
+  return out;
+}
+
+TEST(FatalError, OffersTheDetailsFileAndShowsThemWhenNotSaved) {
+  ScratchDirectory scratch;
+  const std::string old = scratch.Join("old.txt");
+  ASSERT_TRUE(WriteFileBytes(old, std::string(5000, 'x')));
+  const std::string ask = "Vantorium Installer Error276|" + Question("M") + "|";
+  const std::string details =
+      Question("M") +
+      "\n\nAdditional information:\n\nFile name: n.cc\nLine Number: "
+      "4294967295\nBuild Date: " +
+      kFatalReportBuildDate + "\nBuild Time: " + kFatalReportBuildTime;
+  const struct {
+    int answer;
+    std::string chosen;  // "": the dialog is cancelled
+    bool saved;
+  } cases[] = {
+      {box::kIdNo, old, false},
+      {box::kIdYes, old, true},
+      {0, scratch.Join("new.txt"), true},  // a box that failed
+      {box::kIdYes, "", false},
+      {box::kIdYes, scratch.Join("none/d.txt"), false},
+      {box::kIdYes, "/dev/full", false},
+  };
+  for (const auto& c : cases) {
+    ScopedFakeEnv env;
+    env->box_answers = {c.answer};
+    env->save_dialog = [&c](const SaveFileRequest& r, std::string* chosen) {
+      EXPECT_EQ(r.filter_label + r.filter_pattern + r.initial_name + r.title,
+                "Text Files (*.txt)*.txtc:\\vantorium_installer_error.txtSave "
+                "Error Details As");
+      EXPECT_EQ(r.flags, kOfnOverwritePrompt);
+      *chosen = c.chosen;
+      return !c.chosen.empty();
+    };
+    EXPECT_THROW(FatalError("M", "n.cc", 4294967295u), FakeExit);
+    const bool asked = c.answer != box::kIdNo;
+    EXPECT_EQ(Boxes(env.env()),
+              asked && !c.saved ? ask +
+                                      "Vantorium Installer Error16|Unable "
+                                      "to save error details to file.\n\n\n" +
+                                      details + "|"
+                                : ask);
+    EXPECT_EQ(env->save_requests.size(), asked ? 1u : 0u);
+    if (c.saved) {
+      EXPECT_EQ(FileBytes(c.chosen), details);
+    }
+  }
+}
+
+TEST(FatalError, SystemErrorsAddTheSystemsTextAndMacrosTheirSource) {
+  ScopedFakeEnv env;
+  env->box_answers = {box::kIdNo, box::kIdNo, box::kIdYes};
+  EXPECT_THROW(FatalSystemError("F", "f.cc", 3, 5), FakeExit);
+  EXPECT_THROW(FatalSystemError("F", "f.cc", 3, 0xDEAD), FakeExit);
+  const std::uint32_t line = __LINE__ + 1;
+  EXPECT_THROW(BF_FATAL_ERROR("M"), FakeExit);
+  EXPECT_EQ(env->exit_status, 1);
+  const std::string heading = "F\n\nWindows reports the following:\n";
+  EXPECT_EQ(env->boxes.at(0).text, Question(heading + "Access is denied.\r\n"));
+  EXPECT_EQ(env->boxes.at(1).text, Question(heading));
+  EXPECT_NE(env->boxes.at(3).text.find(
+                "File name: tests/win32/system_test.cc\nLine Number: " +
+                std::to_string(line) + "\n"),
+            std::string::npos);
+}
+
+const char kKey[] = "SOFTWARE\\T\\Plugin";
+const std::string kIe = "SOFTWARE\\Microsoft\\Internet Explorer\\Plugins\\";
+const std::string kVtvm = kIe + "Extension\\.vtvm";
+const std::string kKfvm = kIe + "Extension\\.kfvm";
+const std::string kMime = kIe + "MIME\\application/x-Vantorium-3D-Applet";
+
+// FakeEnv whose n-th key creation or value write fails and whose key
+// enumeration can fail; its paths live in memory: 'd' a directory, 'f' a file,
+// 'e' one whose status cannot be had, 'n' a missing one that cannot be made.
+class SystemEnv : public FakeEnv {
+ public:
+  long CreateRegKey(RegKey root, const std::string& subkey, std::uint32_t a,
+                    RegKey* key) override {
+    if (++creations == fail_creation) return win_error::kInvalidParameter;
+    return FakeEnv::CreateRegKey(root, subkey, a, key);
+  }
+  long SetRegValue(RegKey key, const std::string& name, std::uint32_t type,
+                   const void* data, std::uint32_t size) override {
+    if (++writes == fail_write) return win_error::kAccessDenied;
+    return FakeEnv::SetRegValue(key, name, type, data, size);
+  }
+  long EnumRegKey(RegKey key, std::uint32_t i, char* name,
+                  std::uint32_t* size) override {
+    if (fail_enum) return win_error::kAccessDenied;
+    return FakeEnv::EnumRegKey(key, i, name, size);
+  }
+  PathStatus Stat(const std::string& path) override {
+    const char kind = paths.count(path) ? paths[path] : '-';
+    PathStatus status;
+    status.error = kind == 'e' ? 13 : kind == 'd' || kind == 'f' ? 0 : ENOENT;
+    status.is_directory = kind == 'd';
+    return status;
+  }
+  bool NewDirectory(const std::string& path) override {
+    if (paths.count(path)) return false;
+    created.push_back(path);
+    return paths.emplace(path, 'd').second;
+  }
+  int creations = 0, fail_creation = 0, writes = 0, fail_write = 0;
+  bool fail_enum = false;
+  std::map<std::string, char> paths;
+  std::vector<std::string> created;
+};
+
+class SystemTest : public ::testing::Test {
+ protected:
+  SystemTest() : previous_(SetCurrentEnv(&env_)) {
+    env_.SetRegString(kHkeyLocalMachine, kKey, "Old", "value");
+    env_.AddRegKey(kHkeyLocalMachine, std::string(kKey) + "\\A\\A1");
+    env_.AddRegKey(kHkeyLocalMachine, std::string(kKey) + "\\A\\A2");
+    env_.AddRegKey(kHkeyLocalMachine, "SOFTWARE\\T\\Sibling");
+  }
+  ~SystemTest() override { SetCurrentEnv(previous_); }
+
+  // CreateKey's exception texts; "" when it created or opened the key.
+  std::string Create(const std::string& description, bool delete_on_denied) {
+    RegKey key = 0;
+    try {
+      RegistryHelper::CreateKey(kHkeyLocalMachine, kKey, &key, description,
+                                delete_on_denied);
+    } catch (const RegistryHelperException& e) {
+      return e.context() + "|" + e.system_text();
+    }
+    EXPECT_EQ(env_.CloseRegKey(key), 0);
+    return "";
+  }
+  bool Has(const std::string& key) {
+    return env_.HasRegKey(kHkeyLocalMachine, key);
+  }
+  std::size_t Values(const std::string& key) {
+    return env_.RegValues(kHkeyLocalMachine, key).size();
+  }
+
+  SystemEnv env_;
+  Env* previous_;
+};
+
+TEST_F(SystemTest, CreateKeyOpensOrReplacesADeniedKey) {
+  const std::string denied = "|Access is denied.\r\n";
+  EXPECT_EQ(Create("", true), "");  // an existing key keeps everything
+  env_.deny_create_keys = {"HKLM\\" + std::string(kKey)};
+  EXPECT_EQ(Create("IE's key", false),
+            "Attempting to create or open IE's key" + denied);
+  EXPECT_EQ(Values(kKey), 1u);
+  env_.undeletable_keys = {"HKLM\\" + std::string(kKey) + "\\A\\A2"};
+  EXPECT_EQ(Create("", true), "Attempting to create or open " + denied);
+  EXPECT_TRUE(Has(kKey));
+  EXPECT_EQ(env_.creations, 3);  // no second attempt after a failed deletion
+  env_.undeletable_keys.clear();
+  EXPECT_EQ(Create("", true), "");
+  EXPECT_EQ(Values(kKey), 0u);
+  EXPECT_FALSE(Has(std::string(kKey) + "\\A"));
+  EXPECT_TRUE(Has("SOFTWARE\\T\\Sibling"));
+
+  env_.fail_creation = env_.creations + 2;  // the second attempt fails
+  env_.system_texts[87] = "The parameter is incorrect.\r\n";
+  EXPECT_EQ(Create("", true),
+            "Attempting to create or open |The parameter is incorrect.\r\n");
+  EXPECT_FALSE(Has(kKey));
+  RegKey key = 0;
+  EXPECT_TRUE(RegistryHelper::TryCreateKey(kHkeyLocalMachine, kKey, &key, 0));
+  env_.CloseRegKey(key);
+  EXPECT_FALSE(RegistryHelper::TryCreateKey(kHkeyLocalMachine, kKey, &key, 0));
+  EXPECT_EQ(env_.OpenRegKeyCount(), 0u);
+}
+
+TEST_F(SystemTest, DeleteKeyTreeFailsWhereAnyPartStays) {
+  EXPECT_FALSE(RegistryHelper::DeleteKeyTree(kHkeyLocalMachine, "SOFTWARE\\N"));
+  env_.fail_enum = true;
+  EXPECT_FALSE(RegistryHelper::DeleteKeyTree(kHkeyLocalMachine, kKey));
+  env_.fail_enum = false;
+  env_.undeletable_keys = {"HKLM\\" + std::string(kKey)};
+  EXPECT_FALSE(RegistryHelper::DeleteKeyTree(kHkeyLocalMachine, kKey));
+  EXPECT_TRUE(Has(kKey));
+  EXPECT_EQ(env_.OpenRegKeyCount(), 0u);
+}
+
+TEST_F(SystemTest, InternetExplorerGetsItsSevenValues) {
+  env_.SetRegString(kHkeyLocalMachine, kVtvm, "Location", "D:\\old.dll");
+  env_.SetRegString(kHkeyLocalMachine, kVtvm, "Other", "kept");
+  env_.AddRegKey(kHkeyLocalMachine, kKfvm + "\\Stale");
+  env_.deny_create_keys = {"HKLM\\" + kKfvm};  // replaced
+  EXPECT_TRUE(RegisterInternetExplorerPlugin("C:\\V\\NPAXVnt.dll"));
+  EXPECT_TRUE(env_.boxes.empty());
+  EXPECT_FALSE(Has(kKfvm + "\\Stale"));
+  std::string values;  // "key: name=type:data;" for each key
+  for (const std::string& key : {kVtvm, kKfvm, kMime}) {
+    values += key.substr(key.size() - 5) + ":";
+    for (const auto& [name, value] : env_.RegValues(kHkeyLocalMachine, key)) {
+      values +=
+          name + "=" + std::to_string(value.type) + ":" + value.data + ";";
+    }
+  }
+  const std::string common =
+      "=1:Vantorium, Inc.'s Vantorium3D\0;content type=1:application/"
+      "x-Vantorium-3D-Applet\0;location=1:C:\\V\\NPAXVnt.dll\0;"s;
+  EXPECT_EQ(values, ".vtvm:" + common + "other=1:kept\0;.kfvm:"s + common +
+                        "pplet:extension=1:.vtvm\0;"s);
+  EXPECT_EQ(env_.OpenRegKeyCount(), 0u);
+}
+
+TEST_F(SystemTest, InternetExplorerStopsAtTheFailingStep) {
+  const struct {
+    std::string blocked_key;  // a key that cannot be made, or
+    int failing_write;        // the value write that fails
+    const char* step;
+    std::size_t written;  // values written before it
+  } cases[] = {
+      {kVtvm, 0, "ie_extensions_vtvm).", 0},
+      {"", 1, "ie_extensions_vtvm_location)", 0},
+      {"", 2, "ie_extensions_vtvm_ctype)", 1},
+      {"", 3, "ie_extensions_vtvm_default)", 2},
+      {kKfvm, 0, "ie_extensions_kfvm).", 3},
+      {"", 4, "ie_extensions_kfvm_location)", 3},
+      {"", 5, "ie_extensions_kfvm_ctype)", 4},
+      {"", 6, "ie_extensions_kfvm_default)", 5},
+      {kMime, 0, "ie_mime).", 6},
+      {"", 7, "ie_mime_extension)", 6},
+  };
+  for (const auto& c : cases) {
+    env_ = SystemEnv();
+    env_.AddRegKey(kHkeyLocalMachine, c.blocked_key);
+    env_.deny_create_keys = {"HKLM\\" + c.blocked_key};
+    env_.undeletable_keys = env_.deny_create_keys;
+    env_.fail_write = c.failing_write;
+    std::string detail;
+    EXPECT_FALSE(WriteInternetExplorerKeys("C:\\NPAXVnt.dll", &detail));
+    EXPECT_EQ(detail,
+              std::string("Unable to setup registry correctly (") + c.step);
+    EXPECT_EQ(Values(kVtvm) + Values(kKfvm) + Values(kMime), c.written);
+    EXPECT_EQ(env_.OpenRegKeyCount(), 0u);
+  }
+  // Told to the user, with the failing step on request.
+  for (int answer : {box::kIdNo, box::kIdYes}) {
+    env_.writes = 0;
+    env_.box_answers = {answer};
+    EXPECT_FALSE(RegisterInternetExplorerPlugin("C:\\NPAXVnt.dll"));
+  }
+  const std::string ask =
+      "Unable to set up Internet Explorer276|The installer failed to install "
+      "the Vantorium3D player for Internet Explorer. The most likely cause is "
+      "that Internet Explorer is not installed, or is an out of date version. "
+      "If you want to use Vantorium in Internet Explorer, install a recent "
+      "version and rerun this setup. If you are installing the Netscape "
+      "Plugin, installation will continue.\n\nWould you like information on "
+      "the specific problem encountered?|";
+  EXPECT_EQ(Boxes(env_),
+            ask + ask +
+                "Details on problem0|Unable to setup registry correctly "
+                "(ie_mime_extension)|");
+}
+
+TEST(NetscapeHelper, DetectsTheNewestInstallDirectory) {
+  const std::string m259(259, 'm'), u260(260, 'u');
+  const struct {
+    std::vector<std::tuple<std::string, std::string, std::uint32_t>> entries;
+    std::string detected;  // below the per-user key for version ""
+  } cases[] = {
+      {{{"", "%Root%\\NS", reg::kExpandSz}}, "%Root%\\NS"},
+      {{{"", "C:\\U", 1}, {"4.5", "C:\\O", 1}, {"4.7 (en)", "C:\\N\\", 1}},
+       "C:\\N"},
+      {{{"10.0", m259, 1}, {"9.5", "C:\\9", 1}, {"  4.08", "C:\\4", 1}}, m259},
+      {{{"Users", "C:\\U", 1}, {"-1", "C:\\N", 1}, {"0.0", "C:\\Z", 1}}, ""},
+      {{{"5", "C:\\5", 1}, {"5.0", "C:\\6", 1}},
+       "C:\\5"},  // the first of equals
+      {{{"", std::string("C:\\1\0C:\\2", 9), reg::kMultiSz}}, "C:\\1"},
+      {{{"", u260, 1}}, u260},
+      {{{"", u260 + "u", 1}, {"4.7", "C:\\W", reg::kDword}}, ""},
+      {{{"4.7", std::string(260, 'm'), 1}}, ""},
+      {{{"", "C:\\U", 1}, {"6.0\\X", "C:\\6", 1}, {"4.7", "C:\\O", 1}},
+       "C:\\U"},
+      {{{"99" + std::string(300, '9'), "C:\\L", 1}, {"4.5", "C:\\S", 1}},
+       "C:\\S"},
+      {{{"5" + std::string(255, ' '), "C:\\5", 1}, {"4.5", "C:\\S", 1}}, ""},
+  };
+  for (const auto& c : cases) {
+    ScopedFakeEnv env;
+    for (const auto& [version, data, type] : c.entries) {
+      const RegKey root =
+          version.empty() ? kHkeyCurrentUser : kHkeyLocalMachine;
+      const std::string key = "Software\\Netscape\\Netscape Navigator\\" +
+                              (version.empty() ? "" : version + "\\") + "Main";
+      env->SetRegString(root, key, "Install Directory", data, type);
+    }
+    NetscapeHelper helper;
+    EXPECT_EQ(helper.detected(), !c.detected.empty());
+    if (helper.detected()) {
+      EXPECT_EQ(helper.detected_directory(), c.detected + "\\Program\\Plugins");
+    }
+    EXPECT_EQ(helper.chosen_directory(), helper.detected_directory());
+    EXPECT_EQ(env->OpenRegKeyCount(), 0u);
+  }
+  EXPECT_EQ(NetscapeHelper::JoinPath("", "x"), "\\x");
+  EXPECT_EQ(NetscapeHelper::JoinPath("C:\\P\\", "x"), "C:\\P\\x");
+}
+
+TEST_F(SystemTest, DirectoryPathsAreCreatedLevelByLevelOrReported) {
+  const std::string bad = "Unable to create directory '";
+  const std::string invalid = "' because the path is invalid.";
+  const std::string file = "' because a file with that name already exists.";
+  const std::string deep = "C:\\" + std::string(250, 'd');
+  const std::string full = deep + "\\abcdef";  // 260 characters
+  const std::string x300 = "C:\\" + std::string(300, 'x');
+  const struct {
+    std::string path;
+    std::map<std::string, char> paths;
+    std::vector<std::string> created;
+    std::string fatal;  // the report's message; empty: none
+    bool one = false;   // CreateOneDirectory instead
+  } cases[] = {
+      {"C:/A//B\\", {}, {"C:\\A", "C:\\A\\B"}, ""},
+      {"C:\\A\\B", {{"C:\\A", 'd'}}, {"C:\\A\\B"}, ""},
+      {"C:\\", {}, {}, ""},
+      {"\\\\S\\SHARE\\DIR", {}, {"\\\\S\\SHARE\\DIR"}, ""},
+      {"\\A\\B", {}, {"A\\B"}, ""},  // one backslash: relative
+      {full + "\\", {{deep, 'd'}}, {full}, ""},
+      {"", {}, {}, bad + invalid},
+      {"\\\\S\\", {}, {}, bad + "\\\\S\\" + invalid},
+      {"\\\\\\", {}, {}, bad + "\\\\\\" + invalid},
+      {full + "\\x", {}, {}, bad + full + "\\x" + invalid},
+      {"C:\\A\\B", {{"C:\\A", 'f'}}, {}, bad + "C:\\A" + file},
+      {"C:\\A\\B",
+       {{"C:\\A", 'e'}},
+       {},
+       "Unable to determine if the directory 'C:\\A' already exists."},
+      {"C:\\A",
+       {{"C:\\A", 'n'}},
+       {},
+       "Unable to create the directory 'C:\\A'.\n\nWindows reports the "
+       "following:\nAccess is denied.\r\n"},
+      {"C:\\A\\\\\\", {}, {"C:\\A"}, "", true},
+      {x300, {}, {x300.substr(0, 260)}, "", true},
+  };
+  for (const auto& c : cases) {
+    env_ = SystemEnv();
+    env_.paths = c.paths;
+    env_.last_error = 5;
+    try {
+      c.one ? CreateOneDirectory(c.path) : CreateDirectoryPath(c.path);
+    } catch (const FakeExit&) {
+    }
+    EXPECT_EQ(env_.exit_status.has_value(), !c.fatal.empty()) << c.path;
+    EXPECT_EQ(env_.created, c.created) << c.path;
+    EXPECT_EQ(env_.boxes.empty() ? "" : env_.boxes[0].text,
+              c.fatal.empty() ? "" : Question(c.fatal));
+  }
+}
+
+}  // namespace
+}  // namespace brackenfold
