@@ -71,12 +71,29 @@ std::string Forks(int count) {
   return forks;
 }
 
+// count signature sections of length bytes each.
+std::string Sections(int count, std::size_t length) {
+  std::string sections;
+  for (int i = 0; i < count; ++i)
+    sections +=
+        "XYZ \n" + std::to_string(length) + "\n" + std::string(length, 'x');
+  return sections;
+}
+
 TEST(BlobReaderTest, OpensOnlyWellFormedHeadersAndTables) {
   const std::string body = "TOC \nDATA\n", toc = "TOC \nFILE\nx\n";
   const std::pair<std::string, bool> cases[] = {
       {Unsigned(body), true},
       {"VantoriumBlob\n1\r\n0\n" + body, true},
       {"VantoriumBlob\n1 and more\n0\n" + body, true},
+      {"VantoriumBlob\n2\n0\n" + body, false},
+      {"VantoriumBlob\n4294967297\n0\n" + body, false},  // wraps to 1
+      {"VantoriumBlob\r\n1\n0\n" + body, false},
+      {"vantoriumBlob\n1\n0\n" + body, false},
+      {"VantoriumBlob\n1\n64\n" + Sections(64, 1) + body, true},
+      {"VantoriumBlob\n1\n65\n" + Sections(65, 1) + body, false},
+      {"VantoriumBlob\n1\n1\n" + Sections(1, 1 << 20) + body, true},
+      {"VantoriumBlob\n1\n1\n" + Sections(1, (1 << 20) + 1) + body, false},
       {Unsigned("TOC\nDATA\n"), false},
       {Unsigned("TOC \nFILES\n"), false},
       {"", false},
