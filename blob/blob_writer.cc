@@ -166,11 +166,17 @@ bool BlobWriter::CopyOut(Spool& spool, const std::string& head,
     *error = "cannot write the blob";
     return false;
   }
+  std::uint64_t read = 0;
   while ((got = spool.Read(in.data(), in.size())) > 0) {
     if (!emit(in.data(), got)) {
       *error = "cannot write the blob";
       return false;
     }
+    read += got;
+  }
+  if (read != spool.size()) {
+    *error = "cannot read back the temporary data file";
+    return false;
   }
   return true;
 }
@@ -255,8 +261,15 @@ bool BlobWriter::MakeHead(Spool& spool, const std::string& toc,
     return false;
   }
   std::size_t got;
-  while ((got = spool.Read(in.data(), in.size())) > 0)
+  std::uint64_t read = 0;
+  while ((got = spool.Read(in.data(), in.size())) > 0) {
     sha.Update(in.data(), got);
+    read += got;
+  }
+  if (read != spool.size()) {  // a read error ends the loop like the end
+    *error = "cannot read back the temporary data file";
+    return false;
+  }
   digest_.assign(20, '\0');
   sha.Final(reinterpret_cast<unsigned char*>(&digest_[0]));
 
