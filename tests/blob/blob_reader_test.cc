@@ -35,7 +35,12 @@ TEST(BlobNumberTest, ParsesLikeAtolOverDigitsCrAndLf) {
       {"\r\r7\n", 7},
       {"1\r2\n", 1},
       {"2147483647\n", 2147483647},
-      {" 12\n", -1}};
+      {" 12\n", -1},
+      {"+1\n", -1},
+      {"\t1\n", -1},
+      {"0x1\n", -1},
+      {"-1\n", -1},
+      {"12345678901\n", -1}};
   for (const auto& [line, value] : cases) {
     std::uint32_t parsed = 99;
     EXPECT_EQ(ParseBlobNumber(line, &parsed), value >= 0) << line;
@@ -213,6 +218,11 @@ bool Extract(const std::string& blob_bytes, ForkSink sink, void* context,
   return reader.ExtractFork(sink, context, file, kMainFork);
 }
 
+std::string Flipped(std::string bytes, std::size_t at) {
+  bytes[at] = static_cast<char>(bytes[at] ^ 0x55);
+  return bytes;
+}
+
 // The recorded sizes are limits: a stream that runs past either fails at
 // once, no sink receives more than recorded (a bomb), a text no more than its
 // own limit, and whatever is delivered is the start of the true contents.
@@ -249,7 +259,8 @@ TEST(ExtractForkTest, BombsStopAtTheRecordedSizes) {
        false, random.size()},
       {"cut after a piece", cut.substr(0, cut.size() - 8193), random, false,
        random.size() - 1},
-      {"raw deflate", RawBlob(z.substr(2, c - 6), c - 6, u), text, false, 0}};
+      {"raw deflate", RawBlob(z.substr(2, c - 6), c - 6, u), text, false, 0},
+      {"bad Adler-32", RawBlob(Flipped(z, c - 1), c, u), text, false, u}};
   for (const auto& t : cases) {
     Pieces pieces;
     EXPECT_EQ(Extract(t.blob, &PieceSink, &pieces), t.extracts) << t.what;

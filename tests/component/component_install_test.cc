@@ -136,11 +136,11 @@ TEST_F(InstallTest, FailureInTheThirdBlobLeavesTheIndexAsItWas) {
   EXPECT_FALSE(PathExists(Stored("compindx.dat.tmp")));
 }
 
-// Names that would not read back from the index as written (those that leave
-// the store, and ids the index cannot hold, are the hostile-input suites'):
-// the whole blob is refused before any of its files is written.
-TEST_F(InstallTest, PayloadTheIndexCannotRecordFailsBeforeWritingTheBlob) {
-  for (const char* name : {"semi;colon.txt", " blank.txt"}) {
+// Names that would not read back from the index as written, or that leave
+// the store: the whole blob is refused before any of its files is written.
+TEST_F(InstallTest, UnsafeOrUnrecordableNamesFailBeforeWritingTheBlob) {
+  for (const char* name : {"semi;colon.txt", " blank.txt", "cr\r.txt",
+                           "../escape.txt", "/tmp/abs.txt", "C:\\abs.txt"}) {
     std::string blob = Blob("A", {{"a.txt", "a"}, {name, "evil"}});
     EXPECT_FALSE(Install({blob})) << name;
     EXPECT_EQ(ListDirectory(components_), Names{}) << name;
