@@ -228,6 +228,7 @@ TEST_F(StoreTest, IndexReaderReadsWhatTheWriterWritesAndOtherLinesLeniently) {
       {IndexText({kViewer, {"CORE", -4, {}}}),
        "VIEWER 3 Viewer.dll>viewer3C.dll bin.dat>bin3C.dat|CORE -4|"},
       {"  COMPONENT = viewer \n  Version =  7 \nComponentEnd\n", "VIEWER 7|"},
+      {"COMPONENT= a\nINSTALLED_LOCAL= x;y\nCOMPONENTEND\n", "A 0 x>y|"},
       {"component= a\nversion= 2\nversion= 5\ncomponentend\n", "A 5|"},
       {"component= a\nversion= 12abc\ncomponentend\ncomponent= b\n"
        "version= abc\ncomponentend\ncomponent= c\nversion= +8\ncomponentend\n",
