@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -20,9 +21,7 @@ class FailingEnv : public FakeEnv {
   int CreateFileIn(const std::string& directory, const std::string& name,
                    std::FILE** stream) override {
     ++calls_;
-    for (int n : fail_at) {
-      if (n == calls_) return EMFILE;
-    }
+    if (std::count(fail_at.begin(), fail_at.end(), calls_) != 0) return EMFILE;
     return FakeEnv::CreateFileIn(directory, name, stream);
   }
 
@@ -30,74 +29,29 @@ class FailingEnv : public FakeEnv {
   int calls_ = 0;
 };
 
-class AheadFileMakerTest : public ::testing::Test {
- protected:
-  void SetUp() override { previous_ = SetCurrentEnv(&env_); }
-  void TearDown() override { SetCurrentEnv(previous_); }
-
-  // count names "fileN" + ".x", enough to run the thread.
-  static std::vector<AheadFileMaker::Name> Names(std::size_t count) {
+// Each file is taken in order under its own name and written where it was
+// named; files made ahead and not taken are removed; a failure ahead is tried
+// again by Take, and one that persists is reported there.
+TEST(AheadFileMakerTest, TakesInOrderRemovesWhatIsLeftAndRetriesFailures) {
+  const std::size_t count = 3 * AheadFileMaker::kMinimumFiles;
+  const struct {
+    std::vector<int> fail_at;
+    std::size_t take, taken;
+  } cases[] = {{{}, 3, 3}, {{5}, count, count}, {{5, 6}, count, 4}};
+  for (const auto& c : cases) {
+    FailingEnv env;
+    env.fail_at = c.fail_at;
+    Env* previous = SetCurrentEnv(&env);
+    ScratchDirectory scratch;
+    UniqueFileMaker maker(scratch.path());
     std::vector<AheadFileMaker::Name> names;
     for (std::size_t i = 0; i < count; ++i) {
       names.push_back({"file" + std::to_string(i), ".x"});
     }
-    return names;
-  }
-
-  FailingEnv env_;
-  ScratchDirectory scratch_;
-  Env* previous_ = nullptr;
-};
-
-TEST_F(AheadFileMakerTest, TakesEveryFileInOrderAndWritesWhereItNamed) {
-  const std::size_t count = 3 * AheadFileMaker::kMinimumFiles;
-  UniqueFileMaker maker(scratch_.path());
-  AheadFileMaker ahead(maker, Names(count));
-  for (std::size_t i = 0; i < count; ++i) {
-    std::string stored;
-    std::FILE* stream = nullptr;
-    ASSERT_EQ(ahead.Take(i, &stored, &stream), 0) << i;
-    EXPECT_EQ(stored, "file" + std::to_string(i) + "3C000000.x");
-    std::fputs(stored.c_str(), stream);
-    ASSERT_EQ(std::fclose(stream), 0);
-    EXPECT_EQ(FileBytes(scratch_.Join(stored)), stored);
-  }
-}
-
-TEST_F(AheadFileMakerTest, FilesMadeAheadAndNotTakenAreRemoved) {
-  const std::size_t count = 4 * AheadFileMaker::kMinimumFiles;
-  UniqueFileMaker maker(scratch_.path());
-  std::vector<std::string> taken;
-  {
-    AheadFileMaker ahead(maker, Names(count));
-    for (std::size_t i = 0; i < 3; ++i) {
-      std::string stored;
-      std::FILE* stream = nullptr;
-      ASSERT_EQ(ahead.Take(i, &stored, &stream), 0);
-      std::fclose(stream);
-      taken.push_back(stored);
-    }
-  }
-  EXPECT_EQ(ListDirectory(scratch_.path()), taken);
-}
-
-TEST_F(AheadFileMakerTest, AFailureAheadIsTriedAgainAndAPersistentOneReported) {
-  const std::size_t count = 2 * AheadFileMaker::kMinimumFiles;
-  struct Case {
-    std::vector<int> fail_at;
-    std::size_t first_error;  // count when every file is made
-  };
-  for (const Case& c : {Case{{5}, count}, Case{{5, 6}, 4}}) {
-    FailingEnv env;
-    env.fail_at = c.fail_at;
-    SetCurrentEnv(&env);
-    UniqueFileMaker maker(scratch_.Join(std::to_string(c.fail_at.size())) +
-                          kPathSeparator);
-    ASSERT_TRUE(FilePath(maker.directory()).MakeDirectory());
-    std::size_t i = 0;
+    std::vector<std::string> taken;
     {
-      AheadFileMaker ahead(maker, Names(count));
-      for (; i < count; ++i) {
+      AheadFileMaker ahead(maker, names);
+      for (std::size_t i = 0; i < c.take; ++i) {
         std::string stored;
         std::FILE* stream = nullptr;
         const int error = ahead.Take(i, &stored, &stream);
@@ -105,11 +59,19 @@ TEST_F(AheadFileMakerTest, AFailureAheadIsTriedAgainAndAPersistentOneReported) {
           EXPECT_EQ(error, EMFILE);
           break;
         }
-        std::fclose(stream);
+        EXPECT_EQ(stored, "file" + std::to_string(i) + "3C000000.x");
+        std::fputs(stored.c_str(), stream);
+        EXPECT_EQ(std::fclose(stream), 0);
+        taken.push_back(stored);
       }
     }
-    SetCurrentEnv(&env_);
-    EXPECT_EQ(i, c.first_error);
+    SetCurrentEnv(previous);
+    EXPECT_EQ(taken.size(), c.taken);
+    for (const std::string& name : taken) {
+      EXPECT_EQ(FileBytes(scratch.Join(name)), name);
+    }
+    std::sort(taken.begin(), taken.end());
+    EXPECT_EQ(ListDirectory(scratch.path()), taken);
   }
 }
 

@@ -36,9 +36,6 @@ class ScratchDirectory {
   std::string path_;
 };
 
-inline bool ReadFileBytes(const std::string& path, std::string* bytes) {
-  return ReadWholeFile(path, bytes);
-}
 std::string FileBytes(const std::string& path);  // "" when unreadable
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool PathExists(const std::string& path);
