@@ -34,15 +34,6 @@ std::string Text(const std::vector<Prerequisite>& list) {
   return text;
 }
 
-// bfold list's JSON shows the other values as Init reads them.
-TEST(DescriptorTest, InitReadsThePlatformTrimmedAndUpperCased) {
-  BlobFiles files = ComponentFiles("X", 1);
-  files.emplace_back("component/platform", " win32\r\n");
-  Loaded loaded(BuildSignedBlob(files));
-  ASSERT_TRUE(loaded.result) << loaded.message;
-  EXPECT_EQ(loaded.blob.GetPlatform(), "WIN32");
-}
-
 // Unsigned blobs fail "in reader init", as bfold check shows.
 TEST(DescriptorTest, InitFailuresSayWhichStepFailed) {
   const BlobFiles files = ComponentFiles("X", 1);

@@ -81,25 +81,11 @@ TEST_F(InstallTest, StoresPayloadIndexesItAndCallsTheLibrary) {
                        IndexEntry{"B", 1, {{"x.dll", "x3C000001.dll"}}}}));
   EXPECT_NE(Calls("bin/x3C000000.dll").find("\ncount=4\n.profile;"),
             std::string::npos);
-  EXPECT_EQ(FileBytes(Stored("y3C000000.dll")), "y");
   EXPECT_EQ(ListDirectory(components_),
             (Names{".profile3C000000", "archive.tar3C000000.gz", "bin",
                    "compindx.dat", "v3C000000.dll", "x3C000000.dll",
                    "x3C000001.dll", "y3C000000.dll"}));
   EXPECT_EQ(stderr_, "");
-}
-
-TEST_F(InstallTest, InitialisationOnlyOfALibraryWithTheEntry) {
-  std::string a =
-      Blob("A", {{"a.dll", recorder_}, {"component/initialize", "other.dll"}});
-  std::string b = Blob("B", {{"b.dll", FileBytes(InitWithoutEntryPath())},
-                             {"component/initialize", "b.dll"}});
-  std::string c = Blob("C", {{"c.dll", "not a library at all"},
-                             {"component/initialize", "c.dll"}});
-  ASSERT_TRUE(Install({a, b, c})) << stderr_;
-  EXPECT_EQ(ListDirectory(components_),
-            (Names{"a3C000000.dll", "b3C000000.dll", "c3C000000.dll",
-                   "compindx.dat"}));
 }
 
 TEST_F(InstallTest, FailureInTheThirdBlobLeavesTheIndexAsItWas) {

@@ -98,7 +98,6 @@ std::string BuildSignedRawBlob(const std::vector<RawFork>& forks) {
 }
 
 std::string InitRecorderPath() { return LoaderPath(BF_INIT_RECORDER); }
-std::string InitWithoutEntryPath() { return LoaderPath(BF_INIT_WITHOUT_ENTRY); }
 
 std::string IndexText(const std::vector<IndexEntry>& entries) {
   std::string text;

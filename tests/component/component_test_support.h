@@ -1,6 +1,6 @@
 // Helpers of the component engine tests: scratch directories that vanish
 // afterwards, whole-file reads and writes, hand-made signed blobs whose forks
-// may be broken, the paths of the test initialisation libraries, and a fixture
+// may be broken, the path of the test initialisation library, and a fixture
 // with a FakeEnv made current and a scratch directory.
 #ifndef BRACKENFOLD_TESTS_COMPONENT_COMPONENT_TEST_SUPPORT_H_
 #define BRACKENFOLD_TESTS_COMPONENT_COMPONENT_TEST_SUPPORT_H_
@@ -54,9 +54,8 @@ RawFork GoodFork(const std::string& file_name, const std::string& contents);
 // A blob of these forks, with a matching digest and a valid demo signature.
 std::string BuildSignedRawBlob(const std::vector<RawFork>& forks);
 
-// The test initialisation libraries, in the form the system's loader takes.
+// The test initialisation library, in the form the system's loader takes.
 std::string InitRecorderPath();
-std::string InitWithoutEntryPath();
 
 // The index text WriteIndexEntry gives for these entries.
 std::string IndexText(const std::vector<IndexEntry>& entries);
