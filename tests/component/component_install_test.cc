@@ -67,7 +67,8 @@ TEST_F(InstallTest, StoresPayloadIndexesItAndCallsTheLibrary) {
                  {"component/initialize", "bin/x.dll\n"},
                  {"component/expose", "bin/x.dll,y.dll\nV.dll,v.dll\n"}});
   std::string b = Blob("B", {{"x.dll", "from b"}});
-  ASSERT_TRUE(FilePath(Stored("bin/")).EnsureDirectory());
+  ASSERT_TRUE(FilePath(components_).MakeDirectory());
+  ASSERT_TRUE(FilePath(Stored("bin")).MakeDirectory());
   ASSERT_TRUE(Install({a, b})) << stderr_;
   ASSERT_TRUE(Install({b})) << stderr_;
   const IndexEntry first{"A",
