@@ -20,24 +20,22 @@
 #include <cstring>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
 const char kUsage[] =
-    "usage: install_host [--extra CLASS|TITLE]... [--answers "
-    "Caption=Button;...]\n"
-    "  [--save-as PATH|cancel] [--hold FILE] [--timeout S]\n"
-    "  PLUGIN.dll DATA_DIR BLOB_LIST LIBRARY\n";
+    "usage: install_host [--extra CLASS|TITLE]... [--answer CAPTION=BUTTON]..."
+    "\n  [--save-as PATH|cancel] [--hold FILE] [--timeout S]"
+    "\n  PLUGIN.dll DATA_DIR BLOB_LIST LIBRARY\n";
 
 const char kDirectoryCaption[] = "Select Directory";
 const int kDirectoryEdit = 1008;
 const int kSaveName = 0x47c;  // cmb13, the file name box of Save-As
 
 std::vector<std::pair<std::string, std::string>> extra_windows;
-std::map<std::string, std::string> answers;  // caption, button
+std::map<std::string, std::string> answers;  // caption: OK, Cancel, Yes...
 std::string save_action = "cancel";
 HWND host_window = nullptr;
 DWORD timeout_s = 0;
@@ -179,16 +177,6 @@ LRESULT CALLBACK CbtHook(int code, WPARAM wparam, LPARAM lparam) {
   return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
-bool ParseAnswers(const std::string& script) {
-  std::istringstream items(script);
-  for (std::string item; std::getline(items, item, ';');) {
-    std::size_t eq = item.rfind('=');
-    if (eq == std::string::npos || !ButtonId(item.substr(eq + 1))) return false;
-    answers[item.substr(0, eq)] = item.substr(eq + 1);
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -200,21 +188,18 @@ int main(int argc, char** argv) {
       positional.push_back(arg);
       continue;
     }
-    if (i + 1 == argc) {
-      usable = false;
-      break;
-    }
-    std::string v = argv[++i];
-    std::size_t bar = v.find('|');
+    std::string v = ++i < argc ? argv[i] : "";
+    std::size_t bar = v.find('|'), eq = v.rfind('=');
     if (arg == "--extra" && bar != std::string::npos && bar > 0) {
       extra_windows.emplace_back(v.substr(0, bar), v.substr(bar + 1));
-    } else if (arg == "--answers") {
-      usable = ParseAnswers(v);
-    } else if (arg == "--save-as") {
+    } else if (arg == "--answer" && eq != std::string::npos &&
+               ButtonId(v.substr(eq + 1))) {
+      answers[v.substr(0, eq)] = v.substr(eq + 1);
+    } else if (arg == "--save-as" && !v.empty()) {
       save_action = v;
     } else if (arg == "--hold") {
       usable = std::fopen(v.c_str(), "rb") != nullptr;  // held until the end
-    } else if (arg == "--timeout") {
+    } else if (arg == "--timeout" && !v.empty()) {
       timeout_s = static_cast<DWORD>(std::strtoul(v.c_str(), nullptr, 10));
     } else {
       usable = false;

@@ -113,8 +113,9 @@ def fatal(a, s):
     caption = "Vantorium Installer Error"
     # The stand-in plug-in raises a system error report (code 5); the user
     # asks for the file and confirms replacing the old one.
-    run = s.host(a.host, a.probe, "Copy failed", "-", "-", "--answers",
-                 caption + "=Yes;Save Error Details As=Yes", "--save-as", details)
+    run = s.host(a.host, a.probe, "Copy failed", "-", "-", "--answer",
+                 caption + "=Yes", "--answer", "Save Error Details As=Yes",
+                 "--save-as", details)
     check(run.status == 1 and run.result is None and "EXIT-HANDLER" in run.lines,
           "the report ends the process with status 1 through exit()", run)
     check([(b.caption, b.buttons, b.owner) for b in run.boxes] == [
