@@ -12,30 +12,6 @@
 #include "component/descriptor.h"
 #include "fuzz/fuzz_support.h"
 
-namespace brackenfold {
-namespace {
-
-// The list as text, or "refused"; fed in pieces and ended with a LF.
-std::string Feed(const std::string& text, std::size_t piece) {
-  std::vector<Prerequisite> list;
-  PrerequisiteSinkContext sink{&list, std::string()};
-  for (std::size_t at = 0; at < text.size(); at += piece) {
-    if (!PrerequisiteSink(&sink, text.data() + at,
-                          std::min(piece, text.size() - at))) {
-      return "refused";
-    }
-  }
-  if (!PrerequisiteSink(&sink, "\n", 1)) return "refused";
-  std::string out;
-  for (const Prerequisite& p : list) {
-    out += p.id + '\n' + std::to_string(p.version) + (p.required ? "!" : "?");
-  }
-  return out;
-}
-
-}  // namespace
-}  // namespace brackenfold
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   using namespace brackenfold;
@@ -46,8 +22,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::string expose =
       zero == std::string::npos ? std::string() : rest.substr(zero + 1);
 
-  const std::string whole = Feed(prereq, prereq.size() + 1);
-  BF_FUZZ_CHECK(Feed(prereq, data[0] % 16 + 1) == whole);
+  // The list as text, or "refused"; fed in pieces and ended with a LF.
+  auto feed = [&prereq](std::size_t piece) -> std::string {
+    std::vector<Prerequisite> list;
+    PrerequisiteSinkContext sink{&list, std::string()};
+    for (std::size_t at = 0; at < prereq.size(); at += piece) {
+      if (!PrerequisiteSink(&sink, prereq.data() + at,
+                            std::min(piece, prereq.size() - at))) {
+        return "refused";
+      }
+    }
+    if (!PrerequisiteSink(&sink, "\n", 1)) return "refused";
+    std::string out;
+    for (const Prerequisite& p : list) {
+      out += p.id + '\n' + std::to_string(p.version) + (p.required ? "!" : "?");
+    }
+    return out;
+  };
+  BF_FUZZ_CHECK(feed(data[0] % 16 + 1) == feed(prereq.size() + 1));
   ExposeMap map;
   ParseExposeList(expose, map);
   for (const auto& [payload, registered] : map) {

@@ -38,11 +38,9 @@ def install(a, s):
     components = data + r"\components"
     run = s.host(a.host, a.dll, data, blob("core.blob"), windows_path(a.dll))
     check(run.result == 0 and not run.boxes, "CORE installed silently", run)
-    # VIEWER needs the CORE found in the store the registry now names; the
-    # index is replaced although the host holds it open for reading (as the
-    # installed-component search does, without delete sharing). The plug-in
-    # library given is the copy itself, in other letter case: copied onto
-    # itself, it keeps its bytes.
+    # VIEWER needs CORE, from the store the registry now names; the index is
+    # replaced though held open for reading without delete sharing. The plug-in
+    # library given is its own copy, in other letter case: it keeps its bytes.
     index = components + r"\compindx.dat"
     run = s.host(a.host, a.dll, data, blob("viewer.blob"),
                  data + r"\npaxvnt.DLL", "--hold", index)
@@ -50,9 +48,8 @@ def install(a, s):
     text = read(s, index)
     check(b"\r" not in text and re.findall(rb"component= (\w+)\n", text) ==
           [b"CORE", b"VIEWER"], "the held index is replaced, in bare line feeds")
-    # The three payloads, the index and the record of the stored library's
-    # call; no descriptor, lock or temporary index (Wine's ReplaceFileA leaves
-    # the empty file it made to move the held index aside into).
+    # Payloads, index and the stored library's record of its call; nothing else
+    # but the empty file Wine's ReplaceFileA moved the held index aside into.
     names = [n for n in os.listdir(s.disk_path(components))
              if not re.fullmatch(r"rf.*\.tmp", n)]
     check(len(names) == 5 and [n for n in names if n.endswith(".dll.calls")],
@@ -62,22 +59,16 @@ def install(a, s):
 
     # A 32-bit installer's HKLM\SOFTWARE is the WOW6432Node view.
     keys = s.machine_values()
-    ie = r"microsoft\internet explorer\plugins"
-    extension = {"Location": data + r"\NPAXVnt.dll", "@": "Vantorium, Inc.'s "
-                 "Vantorium3D", "Content Type": "application/x-Vantorium-3D-Applet"}
-    for key, values in {r"vantorium\vantorium player": {"SystemDataPath": data},
-                        ie + r"\extension\.vtvm": extension,
-                        ie + r"\extension\.kfvm": extension,
-                        ie + r"\mime\application/x-vantorium-3d-applet":
-                            {"Extension": ".vtvm"}}.items():
-        check(keys.get("software\\wow6432node\\" + key) == values, key)
+    for key, name, value in ((r"vantorium\vantorium player", "SystemDataPath", data),
+                             (r"microsoft\internet explorer\plugins\extension\.vtvm",
+                              "Location", data + r"\NPAXVnt.dll")):
+        check(keys.get("software\\wow6432node\\" + key, {}).get(name) == value, key)
         check("software\\" + key not in keys, key + " not in the 64-bit view")
 
 
 def ui(a, s):
     blob = blobs(a, s)
-    # Navigator in two versions in the machine's 32-bit view; the newer one's
-    # Plugins directory holds an older copy.
+    # Navigator 4.5 and 4.7 in the 32-bit view; 4.7's Plugins has an old copy.
     reg = os.path.join(a.work, "netscape.reg")
     with open(reg, "w") as f:
         f.write("Windows Registry Editor Version 5.00\n")
@@ -90,8 +81,7 @@ def ui(a, s):
     os.makedirs(s.disk_path(plugins))
     with open(s.disk_path(plugins + r"\NPAXVnt.dll"), "w") as f:
         f.write("an older plug-in")
-    # Both browsers are seen, by title and by class, and stay open through
-    # both warnings; the user takes the directory offered.
+    # Both browsers stay open through both warnings; the user takes the offer.
     run = s.host(a.host, a.dll, r"C:\Vantorium\Data", blob("core.blob"),
                  windows_path(a.dll),
                  "--extra", "MozillaWindowClass|Welcome - Netscape",
