@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -29,6 +28,7 @@ std::vector<IndexEntry> WriteAndRead(const std::string& bytes) {
   std::vector<IndexEntry> entries;
   IndexReader reader;
   BF_FUZZ_CHECK(reader.Open(FilePath(kScratch)));
+  std::remove(kScratch.c_str());  // read through the open file
   IndexEntry entry;
   while (reader.ReadEntry(&entry.id, &entry.version, &entry.files)) {
     entries.push_back(entry);
@@ -47,9 +47,6 @@ bool StringSink(void* context, const char* bytes, std::size_t count) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   using namespace brackenfold;
-  static const int registered =
-      std::atexit([] { std::remove(kScratch.c_str()); });
-  (void)registered;
   const std::vector<IndexEntry> entries =
       WriteAndRead(std::string(reinterpret_cast<const char*>(data), size));
   std::string written;

@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""usage: check_dll_tables.py OBJDUMP DLL
-
-Checks with objdump -p that the DLL exports one function, Wise_DoInstall,
-undecorated, at ordinal 1, under the module name Brackenfold.dll (the host
-finds the entry by name), and imports only from DLLs that Windows carries."""
+"""usage: check_dll_tables.py OBJDUMP DLL: the DLL exports Wise_DoInstall alone,
+undecorated, at ordinal 1, as Brackenfold.dll, and imports from system DLLs only."""
 import re
 import subprocess
 import sys

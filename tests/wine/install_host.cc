@@ -3,22 +3,22 @@
 // "Vantorium 3D Player") and any extra top-level windows above it, loads an
 // installer plug-in, calls its Wise_DoInstall with three texts, answers what
 // the plug-in shows, and prints one line per event:
-//   BOX caption|text|buttons|owner|answer  a message box, answered
+//   BOX caption|text|buttons|owner         a message box, answered
 //   DIALOG caption|owner|shown|action      the directory dialog (OK) or
 //                                          Save-As (--save-as, else cancel)
 //   RESULT n                               Wise_DoInstall returned n
 //   NO-RESULT timeout                      no result in the time given
 // Texts escape backslash, '|', CR and LF as \\ \| \r \n. buttons are the box's
-// buttons, as "Yes,No"; owner is "host" (the main window), "none" or "other";
-// shown is what the dialog's name field held. Exit status: 0 with RESULT, 2
-// for bad usage, 3 with NO-RESULT, 4 when the plug-in cannot be loaded; a
-// plug-in that ends the process leaves its own status.
+// buttons, as "Yes,No", of which the first is pressed; owner is "host" (the
+// main window), "none" or "other"; shown is what the dialog's name field held.
+// Exit status: 0 with RESULT, 2 for bad usage, 3 with NO-RESULT, 4 when the
+// plug-in cannot be loaded; a plug-in that ends the process leaves its own
+// status.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,16 +26,14 @@
 namespace {
 
 const char kUsage[] =
-    "usage: install_host [--extra CLASS|TITLE]... [--answer CAPTION=BUTTON]..."
-    "\n  [--save-as PATH|cancel] [--hold FILE] [--timeout S]"
-    "\n  PLUGIN.dll DATA_DIR BLOB_LIST LIBRARY\n";
+    "usage: install_host [--extra CLASS|TITLE]... [--save-as PATH|cancel]\n"
+    "  [--hold FILE] [--timeout S] PLUGIN.dll DATA_DIR BLOB_LIST LIBRARY\n";
 
 const char kDirectoryCaption[] = "Select Directory";
 const int kDirectoryEdit = 1008;
 const int kSaveName = 0x47c;  // cmb13, the file name box of Save-As
 
 std::vector<std::pair<std::string, std::string>> extra_windows;
-std::map<std::string, std::string> answers;  // caption: OK, Cancel, Yes...
 std::string save_action = "cancel";
 HWND host_window = nullptr;
 DWORD timeout_s = 0;
@@ -67,17 +65,6 @@ std::string Text(HWND window) {
 
 std::string ItemText(HWND dialog, int id) {
   return Text(GetDlgItem(dialog, id));
-}
-
-// In the order of their ids, from IDOK.
-const char* const kButtons[] = {"OK",     "Cancel", "Abort", "Retry",
-                                "Ignore", "Yes",    "No"};
-
-int ButtonId(const std::string& name) {
-  for (int i = 0; i < 7; ++i) {
-    if (_stricmp(kButtons[i], name.c_str()) == 0) return i + IDOK;
-  }
-  return 0;
 }
 
 void Press(HWND dialog, int id) {
@@ -145,17 +132,18 @@ void DriveDialog(HWND dialog, const std::string& action, int edit) {
 }
 
 void AnswerBox(HWND box) {
-  std::string caption = Text(box), buttons, button = answers[caption];
-  for (const char* b : kButtons) {
-    if (GetDlgItem(box, ButtonId(b)))
-      buttons += (buttons.empty() ? "" : ",") + std::string(b);
+  const char* const names[] = {"OK",     "Cancel", "Abort", "Retry",
+                               "Ignore", "Yes",    "No"};
+  std::string buttons;
+  int first = 0;
+  for (int id = IDOK; id <= IDNO; ++id) {
+    if (!GetDlgItem(box, id)) continue;
+    buttons += (first ? "," : "") + std::string(names[id - IDOK]);
+    if (!first) first = id;
   }
-  for (const char* b : {"OK", "Cancel", "No"}) {
-    if (button.empty() && GetDlgItem(box, ButtonId(b))) button = b;
-  }
-  Print("BOX " + Escape(caption) + "|" + Escape(ItemText(box, 0xFFFF)) + "|" +
-        buttons + "|" + OwnerName(GetWindow(box, GW_OWNER)) + "|" + button);
-  Press(box, ButtonId(button));
+  Print("BOX " + Escape(Text(box)) + "|" + Escape(ItemText(box, 0xFFFF)) + "|" +
+        buttons + "|" + OwnerName(GetWindow(box, GW_OWNER)));
+  Press(box, first);
 }
 
 LRESULT CALLBACK CbtHook(int code, WPARAM wparam, LPARAM lparam) {
@@ -189,12 +177,9 @@ int main(int argc, char** argv) {
       continue;
     }
     std::string v = ++i < argc ? argv[i] : "";
-    std::size_t bar = v.find('|'), eq = v.rfind('=');
+    std::size_t bar = v.find('|');
     if (arg == "--extra" && bar != std::string::npos && bar > 0) {
       extra_windows.emplace_back(v.substr(0, bar), v.substr(bar + 1));
-    } else if (arg == "--answer" && eq != std::string::npos &&
-               ButtonId(v.substr(eq + 1))) {
-      answers[v.substr(0, eq)] = v.substr(eq + 1);
     } else if (arg == "--save-as" && !v.empty()) {
       save_action = v;
     } else if (arg == "--hold") {

@@ -100,17 +100,15 @@ def fatal(a, s):
     details = r"C:\vantorium_installer_error.txt"
     with open(s.disk_path(details), "wb") as f:
         f.write(b"stale details\r\n" * 500)
-    caption = "Vantorium Installer Error"
     # The stand-in plug-in raises a system error report (code 5); the user
-    # asks for the file and confirms replacing the old one.
-    run = s.host(a.host, a.probe, "Copy failed", "-", "-", "--answer",
-                 caption + "=Yes", "--answer", "Save Error Details As=Yes",
-                 "--save-as", details)
+    # asks for the file (Yes) and confirms replacing the old one.
+    run = s.host(a.host, a.probe, "Copy failed", "-", "-", "--save-as", details)
     check(run.status == 1 and run.result is None and "EXIT-HANDLER" in run.lines,
           "the report ends the process with status 1 through exit()", run)
     check([(b.caption, b.buttons, b.owner) for b in run.boxes] == [
-        (caption, "Yes,No", "none"), ("Save Error Details As", "Yes,No", "other")]
-          and len(run.dialogs) == 1, "Yes/No box, Save-As, overwrite question", run)
+        ("Vantorium Installer Error", "Yes,No", "none"),
+        ("Save Error Details As", "Yes,No", "other")] and len(run.dialogs) == 1,
+          "Yes/No box, Save-As, overwrite question", run)
     check(run.boxes and re.search("\nCopy failed\n\nWindows reports the "
                                   "following:\n\\S", run.boxes[0].text),
           "the system's own text follows the heading", run)

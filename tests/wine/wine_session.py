@@ -6,7 +6,7 @@ import re
 import signal
 import subprocess
 
-Box = collections.namedtuple("Box", "caption text buttons owner answer")
+Box = collections.namedtuple("Box", "caption text buttons owner")
 Dialog = collections.namedtuple("Dialog", "caption owner shown action")
 
 
