@@ -48,16 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
   SetCurrentEnv(previous);
   BF_FUZZ_CHECK(ended == !env.boxes.empty());
-  std::string outer;
-  for (const std::string& made : env.created) {
+  for (std::size_t i = 0; i < env.created.size(); ++i) {
+    const std::string& made = env.created[i];
     BF_FUZZ_CHECK(made.size() <= static_cast<std::size_t>(kMaxPath));
     BF_FUZZ_CHECK(made.find('/') == std::string::npos &&
                   made.find("\\\\", 1) == std::string::npos);
-    BF_FUZZ_CHECK(outer.empty() ||
-                  (made.compare(0, outer.size(), outer) == 0 &&
-                   made[outer.size()] == '\\' &&
-                   made.find('\\', outer.size() + 1) == std::string::npos));
-    outer = made;
+    // One level below the one before.
+    BF_FUZZ_CHECK(i == 0 ||
+                  made.substr(0, made.rfind('\\')) == env.created[i - 1]);
   }
   return 0;
 }

@@ -124,13 +124,6 @@ void CALLBACK DialogTimer(HWND, UINT, UINT_PTR timer, DWORD) {
   Press(dialog, timer_action == "cancel" ? IDCANCEL : IDOK);
 }
 
-void DriveDialog(HWND dialog, const std::string& action, int edit) {
-  timer_dialog = dialog;
-  timer_action = action;
-  timer_edit = edit;
-  SetTimer(nullptr, 0, 300, DialogTimer);
-}
-
 void AnswerBox(HWND box) {
   const char* const names[] = {"OK",     "Cancel", "Abort", "Retry",
                                "Ignore", "Yes",    "No"};
@@ -152,14 +145,16 @@ LRESULT CALLBACK CbtHook(int code, WPARAM wparam, LPARAM lparam) {
   if (code == HCBT_ACTIVATE &&
       GetClassNameA(window, class_name, sizeof class_name) &&
       std::strcmp(class_name, "#32770") == 0 && handled.insert(window).second) {
-    // The directory dialog is named first: its "Drive:" label has the id
-    // -1 (0xFFFF) that otherwise marks a message box's text.
-    if (Text(window) == kDirectoryCaption) {
-      DriveDialog(window, "ok", kDirectoryEdit);
-    } else if (GetDlgItem(window, 0xFFFF)) {
+    // The directory dialog's "Drive:" label has the id -1 (0xFFFF) that
+    // otherwise marks a message box's text.
+    const bool directory = Text(window) == kDirectoryCaption;
+    if (!directory && GetDlgItem(window, 0xFFFF)) {
       AnswerBox(window);
     } else {
-      DriveDialog(window, save_action, kSaveName);
+      timer_dialog = window;
+      timer_action = directory ? "ok" : save_action;
+      timer_edit = directory ? kDirectoryEdit : kSaveName;
+      SetTimer(nullptr, 0, 300, DialogTimer);
     }
   }
   return CallNextHookEx(nullptr, code, wparam, lparam);

@@ -7,7 +7,6 @@ import signal
 import subprocess
 
 Box = collections.namedtuple("Box", "caption text buttons owner")
-Dialog = collections.namedtuple("Dialog", "caption owner shown action")
 
 
 def fields(text):
@@ -23,8 +22,7 @@ class HostRun:
         self.result = next((int(line[7:]) for line in self.lines
                             if line.startswith("RESULT ")), None)
         self.boxes = [Box(*fields(b[4:])) for b in self.lines if b[:4] == "BOX "]
-        self.dialogs = [Dialog(*fields(d[7:])) for d in self.lines
-                        if d[:7] == "DIALOG "]
+        self.dialogs = [tuple(fields(d[7:])) for d in self.lines if d[:7] == "DIALOG "]
 
     def __str__(self):
         return f"exit status {self.status}\n{self.output}"
