@@ -1,8 +1,8 @@
 // Fuzzes the descriptor list parsers of a component blob: "component/prereq"
 // (PrerequisiteSink) and "component/expose" (ParseExposeList). The input is
 // "<piece size byte><prereq text>\0<expose text>". The prerequisite sink must
-// give the same answer however the text is cut into pieces, with upper-case
-// ids; the expose map holds only names without separators or blanks.
+// give the same answer however the text is cut into pieces; the expose map
+// holds only names without separators or blanks.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -11,34 +11,6 @@
 
 #include "component/descriptor.h"
 #include "fuzz/fuzz_support.h"
-#include "store/text.h"
-
-namespace brackenfold {
-namespace {
-
-// The list as text, or "refused"; fed in pieces and ended with a LF.
-std::string Feed(const std::string& text, std::size_t piece) {
-  std::vector<Prerequisite> list;
-  PrerequisiteSinkContext sink{&list, std::string()};
-  for (std::size_t at = 0; at < text.size(); at += piece) {
-    if (!PrerequisiteSink(&sink, text.data() + at,
-                          std::min(piece, text.size() - at))) {
-      return "refused";
-    }
-  }
-  if (!PrerequisiteSink(&sink, "\n", 1)) return "refused";
-  std::string out;
-  for (const Prerequisite& p : list) {
-    std::string upper = p.id;
-    ToUpper(upper);
-    BF_FUZZ_CHECK(upper == p.id);
-    out += p.id + '\n' + std::to_string(p.version) + (p.required ? "!" : "?");
-  }
-  return out;
-}
-
-}  // namespace
-}  // namespace brackenfold
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
@@ -50,8 +22,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::string expose =
       zero == std::string::npos ? std::string() : rest.substr(zero + 1);
 
-  const std::string whole = Feed(prereq, prereq.size() + 1);
-  BF_FUZZ_CHECK(Feed(prereq, data[0] % 16 + 1) == whole);
+  // The list as text, or "refused"; fed in pieces and ended with a LF.
+  auto feed = [&prereq](std::size_t piece) -> std::string {
+    std::vector<Prerequisite> list;
+    PrerequisiteSinkContext sink{&list, std::string()};
+    for (std::size_t at = 0; at < prereq.size(); at += piece) {
+      if (!PrerequisiteSink(&sink, prereq.data() + at,
+                            std::min(piece, prereq.size() - at))) {
+        return "refused";
+      }
+    }
+    if (!PrerequisiteSink(&sink, "\n", 1)) return "refused";
+    std::string out;
+    for (const Prerequisite& p : list) {
+      out += p.id + '\n' + std::to_string(p.version) + (p.required ? "!" : "?");
+    }
+    return out;
+  };
+  BF_FUZZ_CHECK(feed(data[0] % 16 + 1) == feed(prereq.size() + 1));
   ExposeMap map;
   ParseExposeList(expose, map);
   for (const auto& [payload, registered] : map) {

@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""usage: check_dll_tables.py OBJDUMP DLL
-
-Checks with objdump -p that the DLL exports one function, Wise_DoInstall,
-undecorated, at ordinal 1, under the module name Brackenfold.dll (the host
-finds the entry by name), and imports only from DLLs that Windows carries."""
+"""usage: check_dll_tables.py OBJDUMP DLL: the DLL exports Wise_DoInstall alone,
+undecorated, at ordinal 1, as Brackenfold.dll, and imports from system DLLs only."""
 import re
 import subprocess
 import sys
@@ -23,24 +20,16 @@ def problems(text):
             or exports[0][1] != "Wise_DoInstall" or int(base[1]) + int(exports[0][0]) != 1):
         found.append(f"exports {exports}, not Wise_DoInstall alone at ordinal 1")
     imports = re.findall(r"^\s*DLL Name: (\S+)", text, re.M)
-    found += [f"imports from {d}, not a system DLL" for d in imports
-              if d.lower().removesuffix(".dll") not in SYSTEM_DLLS]
-    if not imports:
-        found.append("no import table")
-    return found
+    return found + [f"imports from {d}, not a system DLL" for d in imports
+                    if d.lower().removesuffix(".dll") not in SYSTEM_DLLS] + \
+        ([] if imports else ["no import table"])
 
 
-def main():
+if __name__ == "__main__":
     if len(sys.argv) != 3:
         sys.exit(__doc__.splitlines()[0])
     found = problems(subprocess.run([sys.argv[1], "-p", sys.argv[2]], check=True,
                                     capture_output=True, text=True).stdout)
     for p in found:
         print(f"FAIL: {sys.argv[2]}: {p}")
-    if not found:
-        print(f"ok: {sys.argv[2]} exports Wise_DoInstall @1 as Brackenfold.dll")
-    return 1 if found else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(1 if found else 0)

@@ -16,11 +16,7 @@ int main(int argc, char** argv) {
   using namespace brackenfold;
   std::ifstream in(argc == 3 ? argv[2] : "", std::ios::binary);
   const std::string recorder{std::istreambuf_iterator<char>(in), {}};
-  if (argc != 3 || recorder.empty()) {
-    std::fprintf(stderr, "usage: component_fixture OUT_DIR RECORDER_DLL\n");
-    return 2;
-  }
-  const std::string out = std::string(argv[1]) + "\\";
+  const std::string out = argc == 3 ? std::string(argv[1]) + "\\" : "";
   BlobFiles core = ComponentFiles("core", 2);
   core.emplace_back("core.dat", "core data");
   BlobFiles viewer = ComponentFiles("viewer", 3, "1,CORE,2\n");
@@ -28,10 +24,10 @@ int main(int argc, char** argv) {
   viewer.emplace_back("viewer.dll", recorder);
   viewer.emplace_back("component/initialize", "viewer.dll\n");
   viewer.emplace_back("component/expose", "Viewer.dll,viewer.dll\n");
-  if (!WriteSignedBlob(out + "core.blob", core) ||
+  if (recorder.empty() || !WriteSignedBlob(out + "core.blob", core) ||
       !WriteSignedBlob(out + "viewer.blob", viewer)) {
-    std::fprintf(stderr, "component_fixture: cannot write into %s\n", argv[1]);
-    return 1;
+    std::fprintf(stderr, "usage: component_fixture OUT_DIR RECORDER_DLL\n");
+    return 2;
   }
   return 0;
 }

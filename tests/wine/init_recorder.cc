@@ -13,14 +13,13 @@
 
 #if defined(_WIN32)
 #define BF_INIT_EXPORT extern "C" __declspec(dllexport)
-#if defined(BF_INIT_CDECL)
-#define BF_INIT_CALL __cdecl
-#else
-#define BF_INIT_CALL __stdcall
-#endif
 #else
 #define BF_INIT_EXPORT extern "C" __attribute__((visibility("default")))
-#define BF_INIT_CALL
+#endif
+#if defined(_WIN32) && !defined(BF_INIT_CDECL)
+#define BF_INIT_CALL __stdcall
+#else
+#define BF_INIT_CALL  // cdecl, the compiler's default
 #endif
 
 BF_INIT_EXPORT int BF_INIT_CALL

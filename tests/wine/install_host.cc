@@ -3,50 +3,40 @@
 // "Vantorium 3D Player") and any extra top-level windows above it, loads an
 // installer plug-in, calls its Wise_DoInstall with three texts, answers what
 // the plug-in shows, and prints one line per event:
-//   BOX caption|text|flags|owner|answer   a message box, answered
-//   DIALOG caption|owner|shown|action     the directory or Save-As dialog
-//   SAVEFILE size                         lStructSize given GetSaveFileNameA
-//   RESULT n                              Wise_DoInstall returned n
-//   NO-RESULT timeout                     no result in the time given
-// Texts escape backslash, '|', CR and LF as \\ \| \r \n. owner is "host" (the
-// main window), "none" or "other"; flags are the MB_* flags in hex as the
-// plug-in passed them ("?" for a box of someone else); shown is what the
-// dialog's name field held. Exit status: 0 with RESULT, 2 for bad usage, 3 with
-// NO-RESULT, 4 when the plug-in cannot be loaded; a plug-in that ends the
-// process leaves its own status.
+//   BOX caption|text|buttons|owner         a message box, answered
+//   DIALOG caption|owner|shown|action      the directory dialog (OK) or
+//                                          Save-As (--save-as, else cancel)
+//   RESULT n                               Wise_DoInstall returned n
+//   NO-RESULT timeout                      no result in the time given
+// Texts escape backslash, '|', CR and LF as \\ \| \r \n. buttons are the box's
+// buttons, as "Yes,No", of which the first is pressed; owner is "host" (the
+// main window), "none" or "other"; shown is what the dialog's name field held.
+// Exit status: 0 with RESULT, 2 for bad usage, 3 with NO-RESULT, 4 when the
+// plug-in cannot be loaded; a plug-in that ends the process leaves its own
+// status.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
 const char kUsage[] =
-    "usage: install_host [options] PLUGIN.dll DATA_DIR BLOB_LIST LIBRARY\n"
-    "  --extra CLASS|TITLE    one more window, above the main one\n"
-    "  --answers SCRIPT       Caption=Button;... (OK Cancel Yes No ...)\n"
-    "  --dir PATH|ok|cancel   next action in Select Directory (ok)\n"
-    "  --save-as PATH|cancel  next action in Save-As (cancel)\n"
-    "  --hold FILE            keep FILE open for reading meanwhile\n"
-    "  --timeout S            give up after S seconds\n";
+    "usage: install_host [--extra CLASS|TITLE]... [--save-as PATH|cancel]\n"
+    "  [--hold FILE] [--timeout S] PLUGIN.dll DATA_DIR BLOB_LIST LIBRARY\n";
 
 const char kDirectoryCaption[] = "Select Directory";
 const int kDirectoryEdit = 1008;
 const int kSaveName = 0x47c;  // cmb13, the file name box of Save-As
 
 std::vector<std::pair<std::string, std::string>> extra_windows;
-std::deque<std::pair<std::string, std::string>> answers;  // caption, button
-std::deque<std::string> dir_actions, save_actions;
+std::string save_action = "cancel";
 HWND host_window = nullptr;
 DWORD timeout_s = 0;
-UINT pending_flags = 0;  // of the plug-in's MessageBoxA call on screen
-std::string pending_caption;
 std::set<HWND> handled;
 
 void Print(const std::string& line) {
@@ -75,15 +65,6 @@ std::string Text(HWND window) {
 
 std::string ItemText(HWND dialog, int id) {
   return Text(GetDlgItem(dialog, id));
-}
-
-int ButtonId(const std::string& name) {
-  const char* names[] = {"OK",     "Cancel", "Abort", "Retry",
-                         "Ignore", "Yes",    "No"};
-  for (int i = 0; i < 7; ++i) {
-    if (_stricmp(names[i], name.c_str()) == 0) return i + IDOK;
-  }
-  return 0;
 }
 
 void Press(HWND dialog, int id) {
@@ -124,60 +105,6 @@ DWORD WINAPI Watchdog(void*) {
   return 3;
 }
 
-// The plug-in's MessageBoxA and GetSaveFileNameA calls are seen through its
-// import table; the box or dialog itself is answered by the CBT hook.
-using MessageBoxFn = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
-using SaveFileNameFn = BOOL(WINAPI*)(LPOPENFILENAMEA);
-void* real_message_box = nullptr;
-void* real_save_file_name = nullptr;
-
-int WINAPI RecordingMessageBox(HWND owner, LPCSTR text, LPCSTR caption,
-                               UINT flags) {
-  pending_flags = flags;
-  pending_caption = caption ? caption : "";
-  int result = reinterpret_cast<MessageBoxFn>(real_message_box)(owner, text,
-                                                                caption, flags);
-  pending_caption.clear();
-  return result;
-}
-
-BOOL WINAPI RecordingSaveFileName(LPOPENFILENAMEA request) {
-  Print("SAVEFILE " + std::to_string(request->lStructSize));
-  return reinterpret_cast<SaveFileNameFn>(real_save_file_name)(request);
-}
-
-void* PatchImport(HMODULE module, const char* name, void* replacement) {
-  auto* base = reinterpret_cast<BYTE*>(module);
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
-      base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT]
-                      .VirtualAddress;
-  if (!imports) return nullptr;
-  for (auto* desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports);
-       desc->Name; ++desc) {
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
-        base + (desc->OriginalFirstThunk ? desc->OriginalFirstThunk
-                                         : desc->FirstThunk));
-    auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->FirstThunk);
-    for (; names->u1.AddressOfData; ++names, ++slot) {
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) ||
-          std::strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(
-                          base + names->u1.AddressOfData)
-                          ->Name,
-                      name) != 0) {
-        continue;
-      }
-      DWORD old;
-      VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
-      void* original = reinterpret_cast<void*>(slot->u1.Function);
-      slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-      VirtualProtect(slot, sizeof *slot, old, &old);
-      return original;
-    }
-  }
-  return nullptr;
-}
-
 // Dialog actions run from a short timer, once the dialog has finished its own
 // initialisation and entered its modal loop.
 HWND timer_dialog = nullptr;
@@ -197,40 +124,19 @@ void CALLBACK DialogTimer(HWND, UINT, UINT_PTR timer, DWORD) {
   Press(dialog, timer_action == "cancel" ? IDCANCEL : IDOK);
 }
 
-void DriveDialog(HWND dialog, std::deque<std::string>& actions,
-                 const char* otherwise, int edit) {
-  timer_dialog = dialog;
-  timer_action = actions.empty() ? otherwise : actions.front();
-  if (!actions.empty()) actions.pop_front();
-  timer_edit = edit;
-  SetTimer(nullptr, 0, 300, DialogTimer);
-}
-
 void AnswerBox(HWND box) {
-  std::string caption = Text(box);
-  char flags[16] = "?";
-  if (caption == pending_caption)
-    std::snprintf(flags, sizeof flags, "0x%x", pending_flags);
-  std::string button;
-  for (auto a = answers.begin(); a != answers.end(); ++a) {
-    if (a->first == caption) {
-      button = a->second;
-      answers.erase(a);
-      break;
-    }
+  const char* const names[] = {"OK",     "Cancel", "Abort", "Retry",
+                               "Ignore", "Yes",    "No"};
+  std::string buttons;
+  int first = 0;
+  for (int id = IDOK; id <= IDNO; ++id) {
+    if (!GetDlgItem(box, id)) continue;
+    buttons += (first ? "," : "") + std::string(names[id - IDOK]);
+    if (!first) first = id;
   }
-  for (const char* b : {"OK", "Cancel", "No"}) {
-    if (button.empty() && GetDlgItem(box, ButtonId(b))) button = b;
-  }
-  HWND owner = GetWindow(box, GW_OWNER);
-  Print("BOX " + Escape(caption) + "|" + Escape(ItemText(box, 0xFFFF)) + "|" +
-        flags + "|" + OwnerName(owner) + "|" + button);
-  Press(box, ButtonId(button));
-  // A box over the directory dialog leaves it open: it takes its next
-  // action once the box is gone.
-  if (owner && Text(owner) == kDirectoryCaption) {
-    DriveDialog(owner, dir_actions, "ok", kDirectoryEdit);
-  }
+  Print("BOX " + Escape(Text(box)) + "|" + Escape(ItemText(box, 0xFFFF)) + "|" +
+        buttons + "|" + OwnerName(GetWindow(box, GW_OWNER)));
+  Press(box, first);
 }
 
 LRESULT CALLBACK CbtHook(int code, WPARAM wparam, LPARAM lparam) {
@@ -239,27 +145,19 @@ LRESULT CALLBACK CbtHook(int code, WPARAM wparam, LPARAM lparam) {
   if (code == HCBT_ACTIVATE &&
       GetClassNameA(window, class_name, sizeof class_name) &&
       std::strcmp(class_name, "#32770") == 0 && handled.insert(window).second) {
-    // The directory dialog is named first: its "Drive:" label has the id
-    // -1 (0xFFFF) that otherwise marks a message box's text.
-    if (Text(window) == kDirectoryCaption) {
-      DriveDialog(window, dir_actions, "ok", kDirectoryEdit);
-    } else if (GetDlgItem(window, 0xFFFF)) {
+    // The directory dialog's "Drive:" label has the id -1 (0xFFFF) that
+    // otherwise marks a message box's text.
+    const bool directory = Text(window) == kDirectoryCaption;
+    if (!directory && GetDlgItem(window, 0xFFFF)) {
       AnswerBox(window);
     } else {
-      DriveDialog(window, save_actions, "cancel", kSaveName);
+      timer_dialog = window;
+      timer_action = directory ? "ok" : save_action;
+      timer_edit = directory ? kDirectoryEdit : kSaveName;
+      SetTimer(nullptr, 0, 300, DialogTimer);
     }
   }
   return CallNextHookEx(nullptr, code, wparam, lparam);
-}
-
-bool ParseAnswers(const std::string& script) {
-  std::istringstream items(script);
-  for (std::string item; std::getline(items, item, ';');) {
-    std::size_t eq = item.rfind('=');
-    if (eq == std::string::npos || !ButtonId(item.substr(eq + 1))) return false;
-    answers.emplace_back(item.substr(0, eq), item.substr(eq + 1));
-  }
-  return true;
 }
 
 }  // namespace
@@ -273,21 +171,15 @@ int main(int argc, char** argv) {
       positional.push_back(arg);
       continue;
     }
-    if (i + 1 == argc) {
-      usable = false;
-      break;
-    }
-    std::string v = argv[++i];
+    std::string v = ++i < argc ? argv[i] : "";
     std::size_t bar = v.find('|');
     if (arg == "--extra" && bar != std::string::npos && bar > 0) {
       extra_windows.emplace_back(v.substr(0, bar), v.substr(bar + 1));
-    } else if (arg == "--answers") {
-      usable = ParseAnswers(v);
-    } else if (arg == "--dir" || arg == "--save-as") {
-      (arg == "--dir" ? dir_actions : save_actions).push_back(v);
+    } else if (arg == "--save-as" && !v.empty()) {
+      save_action = v;
     } else if (arg == "--hold") {
       usable = std::fopen(v.c_str(), "rb") != nullptr;  // held until the end
-    } else if (arg == "--timeout") {
+    } else if (arg == "--timeout" && !v.empty()) {
       timeout_s = static_cast<DWORD>(std::strtoul(v.c_str(), nullptr, 10));
     } else {
       usable = false;
@@ -304,12 +196,6 @@ int main(int argc, char** argv) {
                  positional[0].c_str(), GetLastError());
     return 4;
   }
-  real_message_box = PatchImport(plugin, "MessageBoxA",
-                                 reinterpret_cast<void*>(&RecordingMessageBox));
-  real_save_file_name =
-      PatchImport(plugin, "GetSaveFileNameA",
-                  reinterpret_cast<void*>(&RecordingSaveFileName));
-
   SetWindowsHookExA(WH_CBT, CbtHook, nullptr, GetCurrentThreadId());
   if (timeout_s) CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
   HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -1,13 +1,12 @@
-"""A Wine prefix for a session of install_host runs, the host's report parsed,
-and the prefix's disk and registry read back."""
+"""A Wine prefix for install_host runs, the host's report parsed, and the
+prefix's disk and registry read back."""
 import collections
 import os
 import re
 import signal
 import subprocess
 
-Box = collections.namedtuple("Box", "caption text flags owner answer")
-Dialog = collections.namedtuple("Dialog", "caption owner shown action")
+Box = collections.namedtuple("Box", "caption text buttons owner")
 
 
 def fields(text):
@@ -20,19 +19,16 @@ class HostRun:
     def __init__(self, process):
         self.status, self.output = process.returncode, process.stdout_text
         self.lines = [line.rstrip("\r") for line in self.output.splitlines()]
-        results = [int(line[7:]) for line in self.lines if line.startswith("RESULT ")]
-        self.result = results[0] if results else None
-        self.boxes = [Box(*fields(line[4:])) for line in self.lines
-                      if line.startswith("BOX ")]
-        self.dialogs = [Dialog(*fields(line[7:])) for line in self.lines
-                        if line.startswith("DIALOG ")]
+        self.result = next((int(line[7:]) for line in self.lines
+                            if line.startswith("RESULT ")), None)
+        self.boxes = [Box(*fields(b[4:])) for b in self.lines if b[:4] == "BOX "]
+        self.dialogs = [tuple(fields(d[7:])) for d in self.lines if d[:7] == "DIALOG "]
 
     def __str__(self):
         return f"exit status {self.status}\n{self.output}"
 
 
 def windows_path(path):
-    """The Windows name of a Linux path (Wine maps Z: to /)."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
@@ -62,7 +58,7 @@ class WineSession:
 
     def machine_values(self):
         """{key in lower case: {value name ("@": default): text}} of HKLM as
-        the prefix stores it (current once a run is over), whatever view."""
+        the prefix stores it once a run is over, whatever the view."""
         keys, key = {}, None
         with open(os.path.join(self.prefix, "system.reg"), encoding="latin-1") as f:
             for line in f:
@@ -76,5 +72,4 @@ class WineSession:
         return keys
 
     def disk_path(self, path):
-        return os.path.join(self.prefix, "drive_c",
-                            path[3:].replace("\\", "/"))
+        return os.path.join(self.prefix, "drive_c", path[3:].replace("\\", "/"))
