@@ -1,5 +1,8 @@
 #include "blob/blob_signature.h"
 
+#include <cpuid.h>
+#include <cryptopp/cpu.h>
+#include <cryptopp/sha.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -157,6 +160,23 @@ TEST_F(SignatureBlockTest, RequiredCheckAndEverySectionPresentDecide) {
             V::Ok);
   EXPECT_EQ(Check(AssembleBlob({{"SHA ", ""}}, body_), None, true),
             V::Malformed);
+}
+
+// A CPU without the SHA extensions takes Crypto++'s plain code: the blob's
+// digest and signature check give the same answers on it.
+TEST_F(SignatureBlockTest, Sha1GenericPathDigestsAndChecksBlobs) {
+  CryptoPP::DetectX86Features();
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  const bool cpu_has_sha =
+      __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 29)) != 0;
+  EXPECT_EQ(CryptoPP::SHA1().AlgorithmProvider() == "SHANI", cpu_has_sha);
+  const bool saved = CryptoPP::g_hasSHA;
+  CryptoPP::g_hasSHA = false;
+  EXPECT_NE(CryptoPP::SHA1().AlgorithmProvider(), "SHANI");
+  EXPECT_EQ(Check(signed_, BlobCheck::Signature), BlobVerdict::Ok);
+  EXPECT_EQ(Check(CorruptBlob(signed_, signed_.size() - 10), BlobCheck::None),
+            BlobVerdict::DigestMismatch);
+  CryptoPP::g_hasSHA = saved;
 }
 
 // RFC 6979 A.2.1 (DSA, 1024 bits), SHA-1 of "sample": the k of the standard.
