@@ -66,7 +66,9 @@ TEST_F(InstallTest, StoresPayloadIndexesItAndCallsTheLibrary) {
                  {"v.dll", "v"},
                  {"component/initialize", "bin/x.dll\n"},
                  {"component/expose", "bin/x.dll,y.dll\nV.dll,v.dll\n"}});
-  std::string b = Blob("B", {{"x.dll", "from b"}});
+  // B names a file that is not a library: nothing is called, and it installs.
+  std::string b =
+      Blob("B", {{"x.dll", "from b"}, {"component/initialize", "x.dll"}});
   ASSERT_TRUE(FilePath(components_).MakeDirectory());
   ASSERT_TRUE(FilePath(Stored("bin")).MakeDirectory());
   ASSERT_TRUE(Install({a, b})) << stderr_;
