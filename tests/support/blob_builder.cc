@@ -33,16 +33,6 @@ BlobKey LoadDemoKey() {
   return key;
 }
 
-bool ReadNumberLine(const std::string& blob, std::size_t* position,
-                    std::size_t* value) {
-  std::size_t end = blob.find('\n', *position);
-  if (end == std::string::npos) return false;
-  *value = std::strtoul(blob.substr(*position, end - *position).c_str(),
-                        nullptr, 10);
-  *position = end + 1;
-  return true;
-}
-
 }  // namespace
 
 const BlobKey& DemoBlobKey() {
@@ -68,9 +58,7 @@ std::string BuildSignedBlob(const BlobFiles& files) {
 }
 
 std::string BuildUnsignedBlob(const BlobFiles& files) {
-  BlobBuildOptions options;
-  options.signature = false;
-  return BuildBlob(files, options);
+  return BuildBlob(files, {true, false});
 }
 
 bool WriteSignedBlob(const std::string& path, const BlobFiles& files) {
@@ -91,19 +79,20 @@ BlobFiles ComponentFiles(const std::string& id, int version,
 }
 
 std::size_t BlobBodyOffset(const std::string& blob) {
-  std::size_t position = blob.find('\n');  // magic line
-  if (position == std::string::npos) return std::string::npos;
-  position = blob.find('\n', position + 1);  // version line
-  if (position == std::string::npos) return std::string::npos;
-  ++position;
-  std::size_t count;
-  if (!ReadNumberLine(blob, &position, &count)) return std::string::npos;
+  // The magic and version lines, the section count, then each section's name
+  // line, size line and content.
+  std::size_t position = 0, count = 0, length = 0;
+  auto line = [&](std::size_t* value) {
+    const std::size_t end = blob.find('\n', position);
+    if (end == std::string::npos) return false;
+    *value = std::strtoul(blob.substr(position, end - position).c_str(),
+                          nullptr, 10);
+    position = end + 1;
+    return true;
+  };
+  if (!line(&count) || !line(&count) || !line(&count)) return std::string::npos;
   for (std::size_t i = 0; i < count; ++i) {
-    std::size_t length;
-    position = blob.find('\n', position);
-    if (position == std::string::npos) return std::string::npos;
-    ++position;
-    if (!ReadNumberLine(blob, &position, &length)) return std::string::npos;
+    if (!line(&length) || !line(&length)) return std::string::npos;
     position += length;
   }
   return position <= blob.size() ? position : std::string::npos;
