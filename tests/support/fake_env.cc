@@ -253,18 +253,14 @@ std::uint32_t FakeEnv::LogicalDriveStrings(std::uint32_t size, char* buffer) {
 }
 std::uint32_t FakeEnv::ExpandEnvironmentText(const std::string& text,
                                              char* buffer, std::uint32_t size) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size();) {
-    std::size_t end;
-    if (text[i] == '%' && (end = text.find('%', i + 1)) != std::string::npos) {
-      auto it = environment.find(text.substr(i + 1, end - i - 1));
-      if (it != environment.end()) {
-        out += it->second;
-        i = end + 1;
-        continue;
-      }
+  std::string out = text;
+  for (const auto& [name, value] : environment) {
+    const std::string reference = "%" + name + "%";
+    for (std::size_t at = 0;
+         (at = out.find(reference, at)) != std::string::npos;
+         at += value.size()) {
+      out.replace(at, reference.size(), value);
     }
-    out += text[i++];
   }
   std::uint32_t needed = static_cast<std::uint32_t>(out.size() + 1);
   if (buffer && size >= needed) std::memcpy(buffer, out.c_str(), needed);

@@ -133,11 +133,6 @@ class InstallSequence : public ComponentTest {
 
 TEST_F(InstallSequence, InstallsEverywhereAndRecordsTheDataDirectory) {
   data_ = scratch_.Join("Vantorium/Player Data/");
-  for (const char* d : {"C/NS", "C/NS/Program", "C/NS/Program/Plugins"}) {
-    ASSERT_EQ(mkdir(scratch_.Join(d).c_str(), 0755), 0);
-  }
-  ASSERT_TRUE(WriteFileBytes(scratch_.Join("C/NS/Program/Plugins/NPAXVnt.dll"),
-                             "old"));  // replaced
   dialogs_ = {2, 1};  // cancelled, not confirmed, then accepted
   env_->box_answers = {box::kIdNo};
   EXPECT_EQ(DoInstall(data_.c_str(), blob_.c_str(), library_.c_str()), 0);
