@@ -31,8 +31,6 @@ std::string Normalise(const std::string& path) {
 
 }  // namespace
 
-FakeEnv::FakeEnv() : base_(Env::Default()) {}
-
 std::string FakeEnv::FullPath(RegKey root, const std::string& subkey) const {
   std::string prefix;
   auto it = handles_.find(root);
@@ -42,7 +40,7 @@ std::string FakeEnv::FullPath(RegKey root, const std::string& subkey) const {
     prefix = RootName(root);
     if (prefix.empty()) return "";
   }
-  std::string sub = Normalise(subkey);
+  const std::string sub = Normalise(subkey);
   return Lower(sub.empty() ? prefix : prefix + "\\" + sub);
 }
 
@@ -95,11 +93,7 @@ long FakeEnv::CreateRegKey(RegKey root, const std::string& subkey,
       return win_error::kAccessDenied;
     }
   }
-  for (std::size_t p = path.find('\\'); p != std::string::npos;
-       p = path.find('\\', p + 1)) {
-    keys_[path.substr(0, p)];
-  }
-  keys_[path];
+  AddRegKey(root, subkey);
   *key = next_handle_++;
   handles_[*key] = path;
   return win_error::kSuccess;
@@ -177,11 +171,11 @@ long FakeEnv::DeleteRegKey(RegKey root, const std::string& subkey) {
   for (const std::string& u : undeletable_keys) {
     if (Lower(Normalise(u)) == path) return win_error::kAccessDenied;
   }
-  std::string prefix = path + "\\";
-  for (const auto& kv : keys_) {
-    if (kv.first.compare(0, prefix.size(), prefix) == 0) {
-      return win_error::kAccessDenied;  // has subkeys
-    }
+  const std::string prefix = path + "\\";
+  auto next = keys_.lower_bound(prefix);
+  if (next != keys_.end() &&
+      next->first.compare(0, prefix.size(), prefix) == 0) {
+    return win_error::kAccessDenied;  // it has subkeys
   }
   keys_.erase(path);
   return win_error::kSuccess;
@@ -234,7 +228,7 @@ int FakeEnv::ShowMessageBox(WindowHandle owner, const std::string& text,
     answer = box_answers.front();
     box_answers.pop_front();
   }
-  boxes.push_back(RecordedBox{owner, text, caption, flags, answer});
+  boxes.push_back(RecordedBox{owner, text, caption, flags});
   return answer;
 }
 
@@ -244,12 +238,11 @@ std::string FakeEnv::SystemErrorText(std::uint32_t code) {
 }
 std::uint32_t FakeEnv::LogicalDriveStrings(std::uint32_t size, char* buffer) {
   std::string all;
-  for (const std::string& d : drives) all += d + std::string(1, '\0');
-  std::uint32_t needed = static_cast<std::uint32_t>(all.size() + 1);
-  if (size < needed) return needed;
+  for (const std::string& d : drives) all += d + '\0';
+  all += '\0';  // the list ends in an empty string
+  if (size < all.size()) return static_cast<std::uint32_t>(all.size());
   std::memcpy(buffer, all.data(), all.size());
-  buffer[all.size()] = '\0';
-  return static_cast<std::uint32_t>(all.size());
+  return static_cast<std::uint32_t>(all.size() - 1);
 }
 std::uint32_t FakeEnv::ExpandEnvironmentText(const std::string& text,
                                              char* buffer, std::uint32_t size) {

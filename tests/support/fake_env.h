@@ -28,7 +28,6 @@ struct RecordedBox {
   std::string text;
   std::string caption;
   unsigned flags;
-  int answer;
 };
 
 struct FakeWindow {
@@ -43,8 +42,6 @@ struct FakeRegValue {
 
 class FakeEnv : public Env {
  public:
-  FakeEnv();
-
   // --- Registry, in memory. Key paths are "HKLM\\A\\B" or "HKCU\\A\\B",
   // compared without regard to case as Windows does.
   void SetRegString(RegKey root, const std::string& key,
@@ -223,7 +220,7 @@ class FakeEnv : public Env {
 
  private:
   std::string FullPath(RegKey root, const std::string& subkey) const;
-  Env* base_;
+  Env* base_ = Env::Default();
   std::map<std::string, std::map<std::string, FakeRegValue>> keys_;
   std::map<RegKey, std::string> handles_;
   RegKey next_handle_ = 0x1000;
