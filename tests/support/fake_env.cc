@@ -76,13 +76,6 @@ std::optional<FakeRegValue> FakeEnv::RegValue(RegKey root,
   return v->second;
 }
 
-std::map<std::string, FakeRegValue> FakeEnv::RegValues(
-    RegKey root, const std::string& key) const {
-  auto k = keys_.find(FullPath(root, key));
-  if (k == keys_.end()) return {};
-  return k->second;
-}
-
 long FakeEnv::CreateRegKey(RegKey root, const std::string& subkey,
                            std::uint32_t, RegKey* key) {
   std::string path = FullPath(root, subkey);
@@ -118,20 +111,13 @@ long FakeEnv::QueryRegValue(RegKey key, const std::string& name,
   auto v = values.find(Lower(name));
   if (v == values.end()) return win_error::kFileNotFound;
   const std::string& bytes = v->second.data;
+  const auto needed = static_cast<std::uint32_t>(bytes.size());
+  if (data && !size) return win_error::kInvalidParameter;
+  const bool fits = data && *size >= needed;
+  if (fits) std::memcpy(data, bytes.data(), needed);
   if (type) *type = v->second.type;
-  std::uint32_t needed = static_cast<std::uint32_t>(bytes.size());
-  if (!data) {
-    if (size) *size = needed;
-    return win_error::kSuccess;
-  }
-  if (!size) return win_error::kInvalidParameter;
-  if (*size < needed) {
-    *size = needed;
-    return win_error::kMoreData;
-  }
-  std::memcpy(data, bytes.data(), needed);
-  *size = needed;
-  return win_error::kSuccess;
+  if (size) *size = needed;
+  return !data || fits ? win_error::kSuccess : win_error::kMoreData;
 }
 
 long FakeEnv::SetRegValue(RegKey key, const std::string& name,
@@ -150,8 +136,7 @@ long FakeEnv::EnumRegKey(RegKey key, std::uint32_t index, char* name,
   if (h == handles_.end()) return 6;
   std::string prefix = h->second + "\\";
   std::uint32_t i = 0;
-  for (const auto& [path, values] : keys_) {
-    (void)values;
+  for ([[maybe_unused]] const auto& [path, values] : keys_) {
     if (path.compare(0, prefix.size(), prefix) != 0) continue;
     std::string rest = path.substr(prefix.size());
     if (rest.find('\\') != std::string::npos) continue;

@@ -51,9 +51,6 @@ class FakeEnv : public Env {
   bool HasRegKey(RegKey root, const std::string& key) const;
   std::optional<FakeRegValue> RegValue(RegKey root, const std::string& key,
                                        const std::string& name) const;
-  // Values of one key (not of its subkeys).
-  std::map<std::string, FakeRegValue> RegValues(RegKey root,
-                                                const std::string& key) const;
   // CreateRegKey on these keys answers kAccessDenied (as long as they exist).
   std::set<std::string> deny_create_keys;  // full paths, e.g. "HKLM\\X"
   // DeleteRegKey on these keys fails.
