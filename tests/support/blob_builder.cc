@@ -7,10 +7,6 @@
 
 #include "blob/blob_writer.h"
 
-#ifndef BRACKENFOLD_DEMO_PRIVATE_KEY
-#error "BRACKENFOLD_DEMO_PRIVATE_KEY must name keys/demo-private.key"
-#endif
-
 namespace brackenfold {
 
 namespace {

@@ -12,12 +12,6 @@ std::string Lower(std::string s) {
   return s;
 }
 
-std::string RootName(RegKey root) {
-  if (root == kHkeyLocalMachine) return "HKLM";
-  if (root == kHkeyCurrentUser) return "HKCU";
-  return "";
-}
-
 // Registry key paths: separators collapsed, no trailing backslash.
 std::string Normalise(const std::string& path) {
   std::string out;
@@ -36,9 +30,10 @@ std::string FakeEnv::FullPath(RegKey root, const std::string& subkey) const {
   auto it = handles_.find(root);
   if (it != handles_.end()) {
     prefix = it->second;
+  } else if (root == kHkeyLocalMachine || root == kHkeyCurrentUser) {
+    prefix = root == kHkeyLocalMachine ? "HKLM" : "HKCU";
   } else {
-    prefix = RootName(root);
-    if (prefix.empty()) return "";
+    return "";
   }
   const std::string sub = Normalise(subkey);
   return Lower(sub.empty() ? prefix : prefix + "\\" + sub);
