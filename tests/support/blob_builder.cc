@@ -16,23 +16,20 @@ namespace {
   std::abort();
 }
 
-BlobKey LoadDemoKey() {
-  std::string path = BRACKENFOLD_DEMO_PRIVATE_KEY;
-  std::string text;
-  // Under Wine a POSIX path is reached through the drive that maps "/".
-  if (!ReadWholeFile(path, &text) && !ReadWholeFile("Z:" + path, &text)) {
-    Abort("cannot read " + path);
-  }
-  BlobKey key;
-  std::string error;
-  if (!ParseBlobPrivateKey(text, &key, &error)) Abort(path + ": " + error);
-  return key;
-}
-
 }  // namespace
 
 const BlobKey& DemoBlobKey() {
-  static const BlobKey key = LoadDemoKey();
+  static const BlobKey key = [] {
+    const std::string path = BRACKENFOLD_DEMO_PRIVATE_KEY;
+    std::string text, error;
+    // Under Wine a POSIX path is reached through the drive that maps "/".
+    if (!ReadWholeFile(path, &text) && !ReadWholeFile("Z:" + path, &text)) {
+      Abort("cannot read " + path);
+    }
+    BlobKey loaded;
+    if (!ParseBlobPrivateKey(text, &loaded, &error)) Abort(path + ": " + error);
+    return loaded;
+  }();
   return key;
 }
 

@@ -165,7 +165,8 @@ TEST_F(DlgEditDirectoryTest, OkAcceptsOnlyAnExistingOrCreatedDirectory) {
       EXPECT_TRUE(h.OnCommand(window_, 1, 0));
       if (!window_.ended) h.OnCommand(window_, 2, 0);
     });
-    const int result = DlgEditDirectory::Run(&directory, "", c.allow);
+    EXPECT_EQ(DlgEditDirectory::Run(&directory, "", c.allow),
+              c.box.empty() ? 1 : 2);
     std::string box;  // the last one, shown by the dialog
     if (!env_->boxes.empty()) {
       const RecordedBox& b = env_->boxes.back();
@@ -173,7 +174,6 @@ TEST_F(DlgEditDirectoryTest, OkAcceptsOnlyAnExistingOrCreatedDirectory) {
                                             : "?";
     }
     EXPECT_EQ(box, c.box) << c.typed;
-    EXPECT_EQ(result, c.box.empty() ? 1 : 2);
     std::string typed = c.typed.substr(0, c.typed.find_last_not_of('\\') + 1);
     EXPECT_EQ(directory, c.box.empty() ? typed : "C:\\Windows");
   }
