@@ -219,13 +219,15 @@ TEST_F(DlgEditDirectoryTest, OpensCentredAndRebuildsTheTreeOnEveryChoice) {
   EXPECT_EQ(DlgEditDirectory::Run(&directory, nullptr, false), 1);
   EXPECT_EQ(directory, "D:");
   directory = "";  // cancelled on drive C; a second dialog meanwhile is fatal
+  const std::string prompt(1500, 'p');
   Script([&](DialogHandler& h) {
     EXPECT_EQ(window_.texts[kEdit], "C:\\");
+    EXPECT_EQ(window_.texts[kPrompt], prompt.substr(0, 1023));
     EXPECT_THROW(DlgEditDirectory::Run(&directory, "", false), FakeExit);
     EXPECT_TRUE(h.OnCommand(window_, 2, 0));
   });
   env_->box_answers = {box::kIdNo};
-  EXPECT_EQ(DlgEditDirectory::Run(&directory, nullptr, false), 2);
+  EXPECT_EQ(DlgEditDirectory::Run(&directory, prompt.c_str(), false), 2);
   EXPECT_EQ(directory, "");
   env_->modal_dialog = nullptr;  // the dialog could not be shown
   EXPECT_EQ(DlgEditDirectory::Run(&directory, nullptr, false), -1);
