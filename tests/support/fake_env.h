@@ -108,8 +108,8 @@ class FakeEnv : public Env {
                         : -1;
   }
 
-  // The calls below that take paths pass them through HostPath to the real
-  // Env.
+  // Libraries, files and lock files are the real Env's; the paths given go
+  // through HostPath first.
   LibraryHandle OpenLibrary(const std::string& path) override {
     return base_->OpenLibrary(path);
   }
