@@ -7,10 +7,6 @@
 
 #include "blob/blob_writer.h"
 
-#ifndef BRACKENFOLD_DEMO_PRIVATE_KEY
-#error "BRACKENFOLD_DEMO_PRIVATE_KEY must name keys/demo-private.key"
-#endif
-
 namespace brackenfold {
 
 namespace {
@@ -20,33 +16,20 @@ namespace {
   std::abort();
 }
 
-BlobKey LoadDemoKey() {
-  std::string path = BRACKENFOLD_DEMO_PRIVATE_KEY;
-  std::string text;
-  // Under Wine a POSIX path is reached through the drive that maps "/".
-  if (!ReadWholeFile(path, &text) && !ReadWholeFile("Z:" + path, &text)) {
-    Abort("cannot read " + path);
-  }
-  BlobKey key;
-  std::string error;
-  if (!ParseBlobPrivateKey(text, &key, &error)) Abort(path + ": " + error);
-  return key;
-}
-
-bool ReadNumberLine(const std::string& blob, std::size_t* position,
-                    std::size_t* value) {
-  std::size_t end = blob.find('\n', *position);
-  if (end == std::string::npos) return false;
-  *value = std::strtoul(blob.substr(*position, end - *position).c_str(),
-                        nullptr, 10);
-  *position = end + 1;
-  return true;
-}
-
 }  // namespace
 
 const BlobKey& DemoBlobKey() {
-  static const BlobKey key = LoadDemoKey();
+  static const BlobKey key = [] {
+    const std::string path = BRACKENFOLD_DEMO_PRIVATE_KEY;
+    std::string text, error;
+    // Under Wine a POSIX path is reached through the drive that maps "/".
+    if (!ReadWholeFile(path, &text) && !ReadWholeFile("Z:" + path, &text)) {
+      Abort("cannot read " + path);
+    }
+    BlobKey loaded;
+    if (!ParseBlobPrivateKey(text, &loaded, &error)) Abort(path + ": " + error);
+    return loaded;
+  }();
   return key;
 }
 
@@ -68,9 +51,7 @@ std::string BuildSignedBlob(const BlobFiles& files) {
 }
 
 std::string BuildUnsignedBlob(const BlobFiles& files) {
-  BlobBuildOptions options;
-  options.signature = false;
-  return BuildBlob(files, options);
+  return BuildBlob(files, {true, false});
 }
 
 bool WriteSignedBlob(const std::string& path, const BlobFiles& files) {
@@ -91,19 +72,20 @@ BlobFiles ComponentFiles(const std::string& id, int version,
 }
 
 std::size_t BlobBodyOffset(const std::string& blob) {
-  std::size_t position = blob.find('\n');  // magic line
-  if (position == std::string::npos) return std::string::npos;
-  position = blob.find('\n', position + 1);  // version line
-  if (position == std::string::npos) return std::string::npos;
-  ++position;
-  std::size_t count;
-  if (!ReadNumberLine(blob, &position, &count)) return std::string::npos;
+  // The magic and version lines, the section count, then each section's name
+  // line, size line and content.
+  std::size_t position = 0, count = 0, length = 0;
+  auto line = [&](std::size_t* value) {
+    const std::size_t end = blob.find('\n', position);
+    if (end == std::string::npos) return false;
+    *value = std::strtoul(blob.substr(position, end - position).c_str(),
+                          nullptr, 10);
+    position = end + 1;
+    return true;
+  };
+  if (!line(&count) || !line(&count) || !line(&count)) return std::string::npos;
   for (std::size_t i = 0; i < count; ++i) {
-    std::size_t length;
-    position = blob.find('\n', position);
-    if (position == std::string::npos) return std::string::npos;
-    ++position;
-    if (!ReadNumberLine(blob, &position, &length)) return std::string::npos;
+    if (!line(&length) || !line(&length)) return std::string::npos;
     position += length;
   }
   return position <= blob.size() ? position : std::string::npos;

@@ -28,7 +28,6 @@ struct RecordedBox {
   std::string text;
   std::string caption;
   unsigned flags;
-  int answer;
 };
 
 struct FakeWindow {
@@ -43,28 +42,19 @@ struct FakeRegValue {
 
 class FakeEnv : public Env {
  public:
-  FakeEnv();
-
   // --- Registry, in memory. Key paths are "HKLM\\A\\B" or "HKCU\\A\\B",
   // compared without regard to case as Windows does.
   void SetRegString(RegKey root, const std::string& key,
                     const std::string& name, const std::string& value,
                     std::uint32_t type = reg::kSz);
-  void SetRegDword(RegKey root, const std::string& key, const std::string& name,
-                   std::uint32_t value);
   void AddRegKey(RegKey root, const std::string& key);
   bool HasRegKey(RegKey root, const std::string& key) const;
   std::optional<FakeRegValue> RegValue(RegKey root, const std::string& key,
                                        const std::string& name) const;
-  // Values of one key (not of its subkeys).
-  std::map<std::string, FakeRegValue> RegValues(RegKey root,
-                                                const std::string& key) const;
   // CreateRegKey on these keys answers kAccessDenied (as long as they exist).
   std::set<std::string> deny_create_keys;  // full paths, e.g. "HKLM\\X"
   // DeleteRegKey on these keys fails.
   std::set<std::string> undeletable_keys;
-  // SetRegValue of these value names fails.
-  std::set<std::string> failing_value_names;
 
   // --- Windows and boxes.
   std::vector<FakeWindow> windows;
@@ -75,7 +65,6 @@ class FakeEnv : public Env {
   std::deque<int> box_answers;  // answered in order; empty: first button
   std::vector<RecordedBox> boxes;
   std::function<bool(const SaveFileRequest&, std::string*)> save_dialog;
-  std::vector<SaveFileRequest> save_requests;
   std::function<std::intptr_t(ModuleHandle, int, WindowHandle, DialogHandler*)>
       modal_dialog;
 
@@ -109,52 +98,106 @@ class FakeEnv : public Env {
   int ShowMessageBox(WindowHandle owner, const std::string& text,
                      const std::string& caption, unsigned flags) override;
   bool AskSaveFileName(const SaveFileRequest& request,
-                       std::string* chosen) override;
+                       std::string* chosen) override {
+    return save_dialog && save_dialog(request, chosen);
+  }
   std::intptr_t RunModalDialog(ModuleHandle module, int resource_id,
                                WindowHandle owner,
-                               DialogHandler* handler) override;
+                               DialogHandler* handler) override {
+    return modal_dialog ? modal_dialog(module, resource_id, owner, handler)
+                        : -1;
+  }
 
-  LibraryHandle OpenLibrary(const std::string& path) override;
-  void* FindLibraryEntry(LibraryHandle library, const char* name) override;
-  void CloseLibrary(LibraryHandle library) override;
+  // Libraries, files and lock files are the real Env's; the paths given go
+  // through HostPath first.
+  LibraryHandle OpenLibrary(const std::string& path) override {
+    return base_->OpenLibrary(path);
+  }
+  void* FindLibraryEntry(LibraryHandle library, const char* name) override {
+    return base_->FindLibraryEntry(library, name);
+  }
+  void CloseLibrary(LibraryHandle library) override {
+    base_->CloseLibrary(library);
+  }
   bool CallStdcall4(void* entry, std::uintptr_t a, std::uintptr_t b,
-                    std::uintptr_t c, std::uintptr_t d) override;
+                    std::uintptr_t c, std::uintptr_t d) override {
+    return base_->CallStdcall4(entry, a, b, c, d);
+  }
 
-  void SleepMs(std::uint32_t milliseconds) override;
+  void SleepMs(std::uint32_t milliseconds) override {
+    sleeps.push_back(milliseconds);
+    ticks += milliseconds;
+  }
   std::uint32_t TickCount() override { return ticks; }
   std::uint32_t Time() override { return now; }
 
-  std::uint32_t FileAttributes(const std::string& path) override;
-  bool NewDirectory(const std::string& path) override;
-  bool IsSameFile(const std::string& a, const std::string& b) override;
-  bool RemoveFileAt(const std::string& path) override;
+  std::uint32_t FileAttributes(const std::string& path) override {
+    return base_->FileAttributes(HostPath(path));
+  }
+  bool NewDirectory(const std::string& path) override {
+    return base_->NewDirectory(HostPath(path));
+  }
+  bool IsSameFile(const std::string& a, const std::string& b) override {
+    return base_->IsSameFile(HostPath(a), HostPath(b));
+  }
+  bool RemoveFileAt(const std::string& path) override {
+    return base_->RemoveFileAt(HostPath(path));
+  }
   bool CopyFileOver(const std::string& from, const std::string& to,
-                    bool fail_if_exists) override;
-  std::uint32_t LastError() override;
+                    bool fail_if_exists) override {
+    return base_->CopyFileOver(HostPath(from), HostPath(to), fail_if_exists);
+  }
+  std::uint32_t LastError() override {
+    return last_error ? *last_error : base_->LastError();
+  }
   std::string SystemErrorText(std::uint32_t code) override;
-  bool TempDirectory(std::string* path) override;
-  int CreateNewFile(const std::string& path) override;
-  PathStatus Stat(const std::string& path) override;
-  std::vector<DirectoryEntry> FindFiles(const std::string& pattern) override;
+  bool TempDirectory(std::string* path) override {
+    return base_->TempDirectory(path);
+  }
+  int CreateNewFile(const std::string& path) override {
+    return base_->CreateNewFile(HostPath(path));
+  }
+  PathStatus Stat(const std::string& path) override {
+    return base_->Stat(HostPath(path));
+  }
+  std::vector<DirectoryEntry> FindFiles(const std::string& pattern) override {
+    return base_->FindFiles(HostPath(pattern));
+  }
   std::uint32_t LogicalDriveStrings(std::uint32_t size, char* buffer) override;
   std::uint32_t ExpandEnvironmentText(const std::string& text, char* buffer,
                                       std::uint32_t size) override;
   int CreateFileIn(const std::string& directory, const std::string& name,
-                   std::FILE** stream) override;
+                   std::FILE** stream) override {
+    return base_->CreateFileIn(HostPath(directory), name, stream);
+  }
   int OpenFileIn(const std::string& directory, const std::string& name,
-                 const char* mode, std::FILE** stream) override;
+                 const char* mode, std::FILE** stream) override {
+    return base_->OpenFileIn(HostPath(directory), name, mode, stream);
+  }
   EntryKind KindIn(const std::string& directory,
-                   const std::string& name) override;
+                   const std::string& name) override {
+    return base_->KindIn(HostPath(directory), name);
+  }
   bool RemoveFileIn(const std::string& directory,
-                    const std::string& name) override;
+                    const std::string& name) override {
+    return base_->RemoveFileIn(HostPath(directory), name);
+  }
   bool MoveFileIn(const std::string& directory, const std::string& from,
-                  const std::string& to) override;
+                  const std::string& to) override {
+    return base_->MoveFileIn(HostPath(directory), from, to);
+  }
   std::unique_ptr<HeldLockFile> CreateLockFileIn(const std::string& directory,
                                                  const std::string& name,
-                                                 int* error) override;
+                                                 int* error) override {
+    return base_->CreateLockFileIn(HostPath(directory), name, error);
+  }
   std::FILE* OpenStreamDenyWrite(const std::string& path,
-                                 const char* mode) override;
-  bool FlushStreamToDisk(std::FILE* stream) override;
+                                 const char* mode) override {
+    return base_->OpenStreamDenyWrite(HostPath(path), mode);
+  }
+  bool FlushStreamToDisk(std::FILE* stream) override {
+    return base_->FlushStreamToDisk(stream);
+  }
   void Exit(int status) override;
 
   // Drive strings reported by LogicalDriveStrings ("C:\\", "D:\\").
@@ -174,7 +217,7 @@ class FakeEnv : public Env {
 
  private:
   std::string FullPath(RegKey root, const std::string& subkey) const;
-  Env* base_;
+  Env* base_ = Env::Default();
   std::map<std::string, std::map<std::string, FakeRegValue>> keys_;
   std::map<RegKey, std::string> handles_;
   RegKey next_handle_ = 0x1000;
