@@ -16,6 +16,7 @@
 #include "win32/directory_path.h"
 #include "win32/fatal_error.h"
 #include "win32/host_window.h"
+#include "win32/ie_registration.h"
 #include "win32/netscape_helper.h"
 #include "win32/registry_helper.h"
 
@@ -233,15 +234,21 @@ TEST(FatalError, OffersTheDetailsFileAndShowsThemWhenNotSaved) {
 
 const char kKey[] = "SOFTWARE\\T\\Plugin";
 
-// FakeEnv whose key creations are counted and whose key enumeration can
-// fail; its paths live in memory: 'd' a directory, 'f' a file, 'e' one whose
-// status cannot be had, 'n' a missing one that cannot be made.
+// FakeEnv whose key creations are counted and whose n-th value write and
+// key enumeration can fail; its paths live in memory: 'd' a directory, 'f' a
+// file, 'e' one whose status cannot be had, 'n' a missing one that cannot be
+// made.
 class SystemEnv : public FakeEnv {
  public:
   long CreateRegKey(RegKey root, const std::string& subkey, std::uint32_t a,
                     RegKey* key) override {
     ++creations;
     return FakeEnv::CreateRegKey(root, subkey, a, key);
+  }
+  long SetRegValue(RegKey key, const std::string& name, std::uint32_t type,
+                   const void* data, std::uint32_t size) override {
+    if (++writes == fail_write) return win_error::kAccessDenied;
+    return FakeEnv::SetRegValue(key, name, type, data, size);
   }
   long EnumRegKey(RegKey key, std::uint32_t i, char* name,
                   std::uint32_t* size) override {
@@ -260,7 +267,7 @@ class SystemEnv : public FakeEnv {
     created.push_back(path);
     return paths.emplace(path, 'd').second;
   }
-  int creations = 0;
+  int creations = 0, writes = 0, fail_write = 0;
   bool fail_enum = false;
   std::map<std::string, char> paths;
   std::vector<std::string> created;
@@ -313,6 +320,15 @@ TEST_F(SystemTest, CreateKeyOpensOrReplacesADeniedKeyDeletedWhole) {
   EXPECT_EQ(Create("", true), "");
   EXPECT_FALSE(Has(kKey, "Old") || Has(std::string(kKey) + "\\A"));
   EXPECT_FALSE(RegistryHelper::DeleteKeyTree(kHkeyLocalMachine, "SOFTWARE\\N"));
+}
+
+TEST_F(SystemTest, InternetExplorerStopsAtAFailingValueWrite) {
+  env_.fail_write = 2;
+  env_.box_answers = {box::kIdYes};  // the details
+  EXPECT_FALSE(RegisterInternetExplorerPlugin("C:\\NPAXVnt.dll"));
+  EXPECT_EQ(env_.boxes.back().text,
+            "Unable to setup registry correctly (ie_extensions_vtvm_ctype)");
+  EXPECT_EQ(env_.OpenRegKeyCount(), 0u);
 }
 
 TEST(NetscapeHelper, DetectsTheNewestInstallDirectory) {
