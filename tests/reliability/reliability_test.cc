@@ -21,6 +21,8 @@
 namespace brackenfold {
 namespace {
 
+using Names = std::vector<std::string>;
+
 const std::string kGood(4096, 'G');  // the signed payload
 const std::string kEvil(4096, 'E');  // what an attacker wants installed
 
@@ -242,50 +244,35 @@ TEST_F(ReliabilityTest, FailedInstallsLeaveTheStoreAsItWas) {
   wrong_size.uncompressed_size -= 1;
   const std::string cut_blob = Blob("cut.blob", "CUT", {cut});
   const std::string wrong_blob = Blob("wrong.blob", "WRONG", {wrong_size});
-  // A full disk: files may not grow past limit bytes.
-  auto install_with_limit = [&](rlim_t limit) {
+  const rlim_t kNoLimit = RLIM_INFINITY;
+  const struct {
+    const char* what;
+    std::vector<std::string> blobs;
+    rlim_t limit;        // no file may grow past it: a full disk
+    bool payload_stays;  // a whole payload file may stay
+  } cases[] = {{"payload on a full disk", {blob}, 64 << 10, false},
+               {"empty blob path", {blob, ""}, kNoLimit, false},
+               {"payload data cut short", {cut_blob}, kNoLimit, false},
+               {"payload of another size", {wrong_blob}, kNoLimit, false},
+               {"index on a full disk", {blob}, big.size() + 4096, true}};
+  for (const auto& c : cases) {
     const pid_t child = ::fork();
     if (child == 0) {
       ::signal(SIGXFSZ, SIG_IGN);  // writes then fail with EFBIG
-      const rlimit cap{limit, limit};
+      const rlimit cap{c.limit, c.limit};
       ::setrlimit(RLIMIT_FSIZE, &cap);
-      ::_exit(InstallComponents({}, FilePath(store_), {FilePath(blob)}) ? 0
-                                                                        : 1);
+      ::_exit(Install(c.blobs) ? 0 : 1);
     }
-    return Wait(child) == 0;
-  };
-  const struct {
-    const char* what;
-    std::function<bool()> install;
-    std::vector<std::string> left;  // a whole payload file may stay
-  } cases[] = {{"payload on a full disk",
-                [&] { return install_with_limit(64 << 10); },
-                {kIndexFileName}},
-               {"empty blob path",
-                [&] {
-                  return Install({blob, ""});
-                },
-                {kIndexFileName}},
-               {"the components directory's parent missing",
-                [&] {
-                  return InstallComponents(
-                      {}, FilePath(scratch_.Join("no/dir/")), {FilePath(blob)});
-                },
-                {kIndexFileName}},
-               {"payload data cut short",
-                [&] { return Install({cut_blob}); },
-                {kIndexFileName}},
-               {"payload of another size than recorded",
-                [&] { return Install({wrong_blob}); },
-                {kIndexFileName}},
-               {"index on a full disk",
-                [&] { return install_with_limit(big.size() + 4096); },
-                {"big3C000000.bin", kIndexFileName}}};
-  for (const auto& c : cases) {
-    EXPECT_FALSE(c.install()) << c.what;
+    EXPECT_EQ(Wait(child), 1) << c.what;
     EXPECT_EQ(FileBytes(store_ + kIndexFileName), old_index) << c.what;
-    EXPECT_EQ(ListDirectory(store_), c.left) << c.what;
+    EXPECT_EQ(ListDirectory(store_),
+              (c.payload_stays ? Names{"big3C000000.bin", kIndexFileName}
+                               : Names{kIndexFileName}))
+        << c.what;
   }
+  // The components directory's parent is missing: nothing is made.
+  EXPECT_FALSE(InstallComponents({}, FilePath(scratch_.Join("no/dir/")),
+                                 {FilePath(blob)}));
   EXPECT_FALSE(PathExists(scratch_.Join("no")));
 }
 
@@ -332,23 +319,22 @@ TEST_F(ReliabilityTest, LinkSwappedInOrOnTheWayIsNotWrittenThrough) {
   EXPECT_EQ(ListDirectory(outside_), std::vector<std::string>{"victim"});
 }
 
-TEST_F(ReliabilityTest, BlobRewrittenAfterTheCheckInstallsOnlySignedBytes) {
+TEST_F(ReliabilityTest, BlobRewrittenOrSwappedAfterTheCheckIsNotInstalled) {
   // Rewritten in place at the lock (after the check), or at the payload
   // file's creation (inside the extraction, where a second digest pass would
-  // be over), with compressed data of the same length that inflates to kEvil.
+  // be over), with compressed data of the same length that inflates to kEvil;
+  // or renamed over at the lock by a validly signed blob whose prerequisite
+  // is met nowhere.
   const std::string blob = Blob("a.blob", "A", {GoodFork("a.txt", kGood)});
+  const std::string other =
+      Blob("other.blob", "OTHER", {GoodFork("a.txt", kEvil)}, "1,MISSING,5");
   const std::string signed_bytes = FileBytes(blob);
   const std::string good = ZlibCompress(kGood), evil = ZlibCompress(kEvil);
   ASSERT_EQ(good.size(), evil.size());
   std::string tampered = signed_bytes;
   tampered.replace(tampered.rfind(good), good.size(), evil);
-  auto rewrite = [&] {
-    std::FILE* f = std::fopen(blob.c_str(), "r+b");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(tampered.data(), 1, tampered.size(), f);
-    std::fclose(f);
-  };
-  for (int when = 0; when < 2; ++when) {
+  auto rewrite = [&] { ASSERT_TRUE(WriteFileBytes(blob, tampered)); };
+  for (int when = 0; when < 3; ++when) {
     EmptyStore();
     ASSERT_TRUE(WriteFileBytes(blob, signed_bytes));
     if (when == 0) env_.hook = rewrite;
@@ -358,23 +344,17 @@ TEST_F(ReliabilityTest, BlobRewrittenAfterTheCheckInstallsOnlySignedBytes) {
         rewrite();
       };
     }
+    if (when == 2) {
+      env_.hook = [&] {
+        ASSERT_EQ(std::rename(other.c_str(), blob.c_str()), 0);
+      };
+    }
     EXPECT_TRUE(Install({blob})) << err_;
     EXPECT_EQ(FileBytes(store_ + "a3C000000.txt"), kGood) << when;
-    EXPECT_EQ(FileBytes(blob), tampered);  // the attack did take place
+    EXPECT_NE(FileBytes(blob), signed_bytes) << when;  // the attack took place
   }
-}
-
-TEST_F(ReliabilityTest, BlobSwappedByRenameAfterTheCheckIsNotInstalled) {
-  const std::string blob = Blob("a.blob", "A", {GoodFork("a.txt", kGood)});
-  // Validly signed, but its prerequisite is met nowhere.
-  const std::string other =
-      Blob("other.blob", "OTHER", {GoodFork("a.txt", kEvil)}, "1,MISSING,5");
-  env_.hook = [&] { ASSERT_EQ(std::rename(other.c_str(), blob.c_str()), 0); };
-  EXPECT_TRUE(Install({blob})) << err_;
-  EXPECT_EQ(FileBytes(store_ + "a3C000000.txt"), kGood);
   EXPECT_EQ(FileBytes(store_ + kIndexFileName).find("OTHER"),
             std::string::npos);
-  EXPECT_FALSE(PathExists(other));  // the swap did take place
 }
 
 TEST_F(ReliabilityTest, NulNamesAndIdsTheIndexCannotHoldWriteNothing) {
