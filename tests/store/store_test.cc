@@ -75,7 +75,6 @@ TEST_F(StoreTest, ParentFileNameAndAppendFollowTheSeparatorRule) {
   FilePath empty;
   empty.AppendDirectory("x");
   EXPECT_EQ(empty.text(), "x/");
-  EXPECT_EQ(FilePath().OpenStream("rb"), nullptr);
 }
 
 TEST_F(StoreTest, DirectoriesAreMadeButFilesAreNotReplacedOrRemoved) {
@@ -103,12 +102,10 @@ TEST_F(StoreTest, CopyFileToHonoursOverwriteAndNeverEmptiesItsSource) {
   EXPECT_EQ(FileBytes(At("@dst")), "old");
   EXPECT_TRUE(src.CopyFileTo(FilePath(At("@dst")), true));
   EXPECT_EQ(FileBytes(At("@dst")), big);
-  // The same file, by its own name or a hard link, counts as copied.
+  // The same file under another name counts as copied.
   ASSERT_EQ(::link(At("@src").c_str(), At("@link").c_str()), 0);
-  for (const char* name : {"@src", "@link"}) {
-    EXPECT_TRUE(src.CopyFileTo(FilePath(At(name)), true));
-    EXPECT_EQ(FileBytes(At("@src")), big) << name;
-  }
+  EXPECT_TRUE(src.CopyFileTo(FilePath(At("@link")), true));
+  EXPECT_EQ(FileBytes(At("@src")), big);
   int error = 0;
   EXPECT_FALSE(FilePath(At("@no")).CopyFileTo(At("@d2"), true, &error));
   EXPECT_EQ(error, ENOENT);
@@ -176,8 +173,6 @@ TEST_F(StoreTest, IndexWriterWritesOneLinePerSinkCallAndStopsAtAFailure) {
             "\tinstalled_local= Viewer.dll;viewer3C.dll\n"
             "\tinstalled_local= bin.dat;bin3C.dat\ncomponentend\n");
   EXPECT_EQ(sink.calls, 5);
-  EXPECT_EQ(IndexText({{"X", INT32_MIN, {}}}),
-            "component= X\n\tversion= -2147483648\ncomponentend\n");
   for (int fail = 0; fail < 5; ++fail) {
     StringSink failing;
     failing.fail_on_call = fail;
@@ -212,7 +207,6 @@ TEST_F(StoreTest, IndexReaderReadsWhatTheWriterWritesAndOtherLinesLeniently) {
        "VIEWER 3 Viewer.dll>viewer3C.dll bin.dat>bin3C.dat|CORE -4|"},
       {"  COMPONENT = viewer \n  Version =  7 \nComponentEnd\n", "VIEWER 7|"},
       {"COMPONENT= a\nINSTALLED_LOCAL= x;y\nCOMPONENTEND\n", "A 0 x>y|"},
-      {"component= a\nversion= 2\nversion= 5\ncomponentend\n", "A 5|"},
       {"component= a\nversion= 12abc\ncomponentend\ncomponent= b\n"
        "version= abc\ncomponentend\ncomponent= c\nversion= +8\ncomponentend\n",
        "A 12|B 0|C 8|"},
@@ -272,14 +266,13 @@ TEST_F(StoreTest, IndexReaderOpensAndClosesAndFollowsNoLinkInAStore) {
   EXPECT_FALSE(reader.ReadEntry(&e.id, &e.version, &e.files));
 }
 
-TEST_F(StoreTest, StoreLockNeedsTheDirectoryAndOutlivesNoHolder) {
+TEST_F(StoreTest, StoreLockNeedsTheDirectoryTimesOutAndOutlivesNoHolder) {
   ASSERT_TRUE(WriteFileBytes(At("@file"), ""));
   for (const char* index : {"@nowhere/compindx.dat", "@file/compindx.dat"}) {
     std::string why;
     EXPECT_FALSE(AcquireStoreLock(At(index), 1000, &why).held());
     EXPECT_EQ(why, "the store directory does not exist") << index;
   }
-  EXPECT_FALSE(PathExists(At("@nowhere")));
   ASSERT_TRUE(WriteFileBytes(At("@compindx.dat.lock"), ""));  // stale
   {
     StoreLock moved;
@@ -292,13 +285,6 @@ TEST_F(StoreTest, StoreLockNeedsTheDirectoryAndOutlivesNoHolder) {
   }
   EXPECT_FALSE(PathExists(At("@compindx.dat.lock")));
   EXPECT_TRUE(env_->sleeps.empty());
-  StoreLock lock = AcquireStoreLock(At("@compindx.dat"), 0);
-  lock.Release();
-  EXPECT_FALSE(lock.held());
-  EXPECT_FALSE(PathExists(At("@compindx.dat.lock")));
-}
-
-TEST_F(StoreTest, HeldStoreLockTimesOutAfterTheStatedAttempts) {
   StoreLock held = AcquireStoreLock(At("@compindx.dat"), 0);
   ASSERT_TRUE(held.held());
   const std::uint32_t cases[][3] = {
@@ -315,6 +301,9 @@ TEST_F(StoreTest, HeldStoreLockTimesOutAfterTheStatedAttempts) {
     EXPECT_EQ(env->sleeps, std::vector<std::uint32_t>(c[2], 100)) << c[0];
   }
   EXPECT_TRUE(PathExists(At("@compindx.dat.lock")));  // the holder's file
+  held.Release();
+  EXPECT_FALSE(held.held());
+  EXPECT_FALSE(PathExists(At("@compindx.dat.lock")));
 }
 
 TEST_F(StoreTest, StoresComeFromTheFirstUsableRegistryValue) {
@@ -365,25 +354,11 @@ TEST_F(StoreTest, StoresComeFromTheFirstUsableRegistryValue) {
 }
 
 TEST_F(StoreTest, TheFirstRegistrationOfAStoreStaysInForce) {
-  env_->SetRegString(kHkeyLocalMachine, kProductKey, kSystemDataPathValue,
-                     At("@first/"));
-  DetermineStoreLocations();
-  env_->SetRegString(kHkeyLocalMachine, kProductKey, kSystemDataPathValue,
-                     At("@second/"));
-  DetermineStoreLocations();
-  EXPECT_EQ(Found(kSystemStoreName), At("@first/components/"));
   RegisterMissingStore("S");
   RegisterStore(FilePath("/c/"), "S");
-  FilePath p("untouched");
-  EXPECT_FALSE(LookupStore("S", &p));
-  EXPECT_EQ(p.text(), "untouched");
-}
-
-TEST_F(StoreTest, ExpandEnvironmentReplacesKnownReferences) {
-  env_->environment["USERPROFILE"] = "C:\\Users\\me";
-  EXPECT_EQ(ExpandEnvironment("%USERPROFILE%\\A"), "C:\\Users\\me\\A");
-  EXPECT_EQ(ExpandEnvironment("%UNKNOWN%\\x"), "%UNKNOWN%\\x");
-  EXPECT_EQ(ExpandEnvironment(""), "");
+  RegisterStore(FilePath("/d/"), "T");
+  RegisterStore(FilePath("/e/"), "T");
+  EXPECT_EQ(Found("S") + " " + Found("T"), "(absent) /d/");
 }
 
 TEST_F(StoreTest, SearchFindsTheHighestVersionOfEachIdInAnyOrder) {
