@@ -189,16 +189,15 @@ TEST_F(ReliabilityTest, InstallersContendingForOneStoreSucceedOrFailCleanly) {
   std::map<std::string, std::string> payloads;  // id -> payload
   std::set<std::string> installed;
   for (int round = 0; round < 3; ++round) {
-    std::vector<std::string> ids, blobs;
+    std::vector<std::string> ids;
+    std::vector<pid_t> children;
     for (int i = 0; i < 8; ++i) {
       ids.push_back("R" + std::to_string(round) + "C" + std::to_string(i));
       payloads[ids.back()] = std::string(48 * 1024, 'a' + i) + ids.back();
       // One payload name in every blob: the stored names must still differ.
-      blobs.push_back(Blob(ids.back() + ".blob", ids.back(),
-                           {GoodFork("shared.bin", payloads[ids.back()])}));
-    }
-    std::vector<pid_t> children;
-    for (const std::string& blob : blobs) {
+      const std::string blob =
+          Blob(ids.back() + ".blob", ids.back(),
+               {GoodFork("shared.bin", payloads[ids.back()])});
       // The real clock and real waiting.
       children.push_back(StartInstall({blob}, [&] { SetCurrentEnv(real_); }));
     }
@@ -272,24 +271,21 @@ TEST_F(ReliabilityTest, FailedInstallsLeaveTheStoreAsItWas) {
 }
 
 TEST_F(ReliabilityTest, LinkAtEveryNameTheInstallerMakesIsNeverFollowed) {
-  const struct {
-    const char* name;
-    bool installs;  // the installer works around it, or refuses clearly
-    const char* says;
-  } cases[] = {
+  // The installer works around the link, or refuses clearly.
+  const std::tuple<const char*, bool, const char*> cases[] = {
       {"compindx.dat.tmp", true, ""},  // removed like a crash's leftover
       {"compindx.dat", false, "is a link"},
       {"compindx.dat.lock", false, "is a link"},
       {"a3C000000.txt", true, ""},  // the next unique name is taken
   };
   const std::string blob = Blob("a.blob", "A", {GoodFork("a.txt", kGood)});
-  for (const auto& c : cases) {
+  for (const auto& [name, installs, says] : cases) {
     // To a file outside, then dangling: nothing is created where it points.
     for (const std::string& target : {outside_ + "victim", outside_ + "none"}) {
-      SCOPED_TRACE(std::string(c.name) + " -> " + target);
-      ASSERT_EQ(::symlink(target.c_str(), (store_ + c.name).c_str()), 0);
-      EXPECT_EQ(Install({blob}), c.installs) << err_;
-      EXPECT_NE(err_.find(c.says), std::string::npos) << err_;
+      SCOPED_TRACE(std::string(name) + " -> " + target);
+      ASSERT_EQ(::symlink(target.c_str(), (store_ + name).c_str()), 0);
+      EXPECT_EQ(Install({blob}), installs) << err_;
+      EXPECT_NE(err_.find(says), std::string::npos) << err_;
       EXPECT_EQ(FileBytes(outside_ + "victim"), "secret\n");
       EXPECT_FALSE(PathExists(outside_ + "none"));
       EmptyStore();
@@ -311,7 +307,7 @@ TEST_F(ReliabilityTest, LinkSwappedInOrOnTheWayIsNotWrittenThrough) {
   EXPECT_FALSE(Install({Blob("b.blob", "B", {GoodFork("sub/x.txt", kGood)})}));
   EXPECT_NE(err_.find("payload 'sub/x.txt'"), std::string::npos) << err_;
   EXPECT_NE(err_.find("is a link"), std::string::npos) << err_;
-  EXPECT_EQ(ListDirectory(outside_), std::vector<std::string>{"victim"});
+  EXPECT_EQ(ListDirectory(outside_), Names{"victim"});
 }
 
 TEST_F(ReliabilityTest, BlobRewrittenOrSwappedAfterTheCheckIsNotInstalled) {
@@ -360,7 +356,7 @@ TEST_F(ReliabilityTest, NulNamesAndIdsTheIndexCannotHoldWriteNothing) {
     EXPECT_FALSE(Install({Blob(
         "bad.blob", id, {GoodFork("a.txt", kGood), GoodFork(name, kGood)})}));
     EXPECT_NE(err_.find("bad.blob"), std::string::npos) << err_;
-    EXPECT_EQ(ListDirectory(store_), std::vector<std::string>{}) << err_;
+    EXPECT_EQ(ListDirectory(store_), Names{}) << err_;
   }
 }
 

@@ -322,23 +322,19 @@ TEST_F(StoreTest, StoresComeFromTheFirstUsableRegistryValue) {
       {"", "", "@file/x/", "@shell/", "", "@shell/+components/", "", ""},
       {"", "", "%EMPTY%", "", "", "", "", ""}};  // empty: no directory
   ASSERT_TRUE(WriteFileBytes(At("@file"), ""));
+  env_->environment = {{"USERPROFILE", At("@profile")}, {"EMPTY", ""}};
+  const std::string windows = "Software\\Microsoft\\Windows\\CurrentVersion";
   for (const auto& c : cases) {
     SCOPED_TRACE(At(c[4]) + At(c[5]));
     ResetStoreLocations();
-    FakeEnv fake;
-    Env* previous = SetCurrentEnv(&fake);
-    fake.environment = {{"USERPROFILE", At("@profile")}, {"EMPTY", ""}};
-    fake.SetRegString(kHkeyLocalMachine, kProductKey, kSystemDataPathValue,
-                      At(c[0]));
-    fake.SetRegString(kHkeyLocalMachine,
-                      "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
-                      "ProgramFilesDir", At(c[1]));
-    const std::string folders =
-        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
-    fake.SetRegString(kHkeyCurrentUser, folders + "User Shell Folders",
-                      "AppData", At(c[2]), reg::kExpandSz);
-    fake.SetRegString(kHkeyCurrentUser, folders + "Shell Folders", "AppData",
-                      At(c[3]));
+    env_->SetRegString(kHkeyLocalMachine, kProductKey, kSystemDataPathValue,
+                       At(c[0]));
+    env_->SetRegString(kHkeyLocalMachine, windows, "ProgramFilesDir", At(c[1]));
+    env_->SetRegString(kHkeyCurrentUser,
+                       windows + "\\Explorer\\User Shell Folders", "AppData",
+                       At(c[2]), reg::kExpandSz);
+    env_->SetRegString(kHkeyCurrentUser, windows + "\\Explorer\\Shell Folders",
+                       "AppData", At(c[3]));
     DetermineStoreLocations();
     EXPECT_EQ(Found(kSystemStoreName), *c[4] ? At(c[4]) : "(absent)");
     EXPECT_EQ(Found(kUserStoreName), *c[5] ? At(c[5]) : "(absent)");
@@ -348,8 +344,6 @@ TEST_F(StoreTest, StoresComeFromTheFirstUsableRegistryValue) {
         EXPECT_EQ(PathExists(At(p)), made == 6) << p;
     }
     EXPECT_FALSE(PathExists("Vantorium"));
-    EXPECT_EQ(fake.OpenRegKeyCount(), 0u);
-    SetCurrentEnv(previous);
   }
 }
 
