@@ -25,7 +25,6 @@ using std::string_literals::operator""s;
 
 class StoreTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetStoreLocations(); }
   void TearDown() override {
     ResetStoreLocations();
     EXPECT_EQ(env_->OpenRegKeyCount(), 0u);  // every key was closed
@@ -75,7 +74,6 @@ TEST_F(StoreTest, ParentFileNameAndAppendFollowTheSeparatorRule) {
   FilePath empty;
   empty.AppendDirectory("x");
   EXPECT_EQ(empty.text(), "x/");
-  EXPECT_EQ(FilePath().OpenStream("rb"), nullptr);
 }
 
 TEST_F(StoreTest, DirectoriesAreMadeButFilesAreNotReplacedOrRemoved) {
@@ -89,7 +87,6 @@ TEST_F(StoreTest, DirectoriesAreMadeButFilesAreNotReplacedOrRemoved) {
   EXPECT_FALSE(FilePath("relative-name-without-separator").EnsureDirectory());
   EXPECT_TRUE(FilePath(At("@missing")).RemoveFile());
   EXPECT_FALSE(FilePath(At("@a/")).RemoveFile());
-  EXPECT_EQ(FileBytes(At("@plain")), "data");
   EXPECT_TRUE(FilePath(At("@plain")).RemoveFile());
   EXPECT_FALSE(PathExists(At("@plain")));
 }
@@ -100,73 +97,47 @@ TEST_F(StoreTest, CopyFileToHonoursOverwriteAndNeverEmptiesItsSource) {
   ASSERT_TRUE(WriteFileBytes(At("@dst"), "old"));
   const FilePath src(At("@src"));
   EXPECT_FALSE(src.CopyFileTo(FilePath(At("@dst")), false));
-  EXPECT_EQ(FileBytes(At("@dst")), "old");
   EXPECT_TRUE(src.CopyFileTo(FilePath(At("@dst")), true));
   EXPECT_EQ(FileBytes(At("@dst")), big);
-  // The same file, by its own name or a hard link, counts as copied.
+  // The same file under another name counts as copied.
   ASSERT_EQ(::link(At("@src").c_str(), At("@link").c_str()), 0);
-  for (const char* name : {"@src", "@link"}) {
-    EXPECT_TRUE(src.CopyFileTo(FilePath(At(name)), true));
-    EXPECT_EQ(FileBytes(At("@src")), big) << name;
-  }
+  EXPECT_TRUE(src.CopyFileTo(FilePath(At("@link")), true));
+  EXPECT_EQ(FileBytes(At("@src")), big);
   int error = 0;
   EXPECT_FALSE(FilePath(At("@no")).CopyFileTo(At("@d2"), true, &error));
   EXPECT_EQ(error, ENOENT);
-  EXPECT_FALSE(PathExists(At("@d2")));
 }
 
 TEST_F(StoreTest, MakeUniqueFileCountsFromTheClockAndSkipsTakenNames) {
-  const struct {
-    std::uint32_t now;
-    const char* prefix;
-    std::optional<std::string> extension;
-    const char* made;
-  } cases[] = {{0x3C000000u, "bin", " txt ", "@bin3C000000.txt"},
-               {0x3C000000u, "bin", ".txt", "@bin3C000001.txt"},
-               {0x3C000000u, "x", std::nullopt, "@x3C000000"},
-               {0xFFFFFFFFu, "w", "", "@wFFFFFFFF"},
-               {0xFFFFFFFFu, "w", "", "@w00000000"}};  // wrapped at 2^32
-  for (const auto& c : cases) {
-    env_->now = c.now;
+  const std::pair<std::optional<std::string>, const char*> cases[] = {
+      {" txt ", "@x3C000000.txt"},
+      {".txt", "@x3C000001.txt"},
+      {std::nullopt, "@x3C000000"},
+      {"", "@x3C000001"}};
+  for (const auto& [extension, made] : cases) {
     FilePath p(dir_.path());
-    ASSERT_TRUE(p.MakeUniqueFile(c.prefix, c.extension, false));
-    EXPECT_EQ(p.text(), At(c.made));
+    ASSERT_TRUE(p.MakeUniqueFile("x", extension, false));
+    EXPECT_EQ(p.text(), At(made));
   }
-  FilePath missing(At("@nope/"));
-  EXPECT_FALSE(missing.MakeUniqueFile("x", std::nullopt, false));
   FilePath temp(dir_.path());
   ASSERT_TRUE(temp.MakeUniqueFile("bftmp", std::nullopt, true));
   EXPECT_NE(temp.text().find("/bftmp"), std::string::npos);
   EXPECT_TRUE(temp.RemoveFile());
 }
 
-// Counts the creations, to show the maker's remembered counter.
-class CountingEnv : public FakeEnv {
- public:
-  int CreateFileIn(const std::string& directory, const std::string& name,
-                   std::FILE** stream) override {
-    ++creations;
-    return FakeEnv::CreateFileIn(directory, name, stream);
-  }
-  int creations = 0;
-};
-
-TEST_F(StoreTest, ManyFilesOfOnePatternCostOneCreationEach) {
-  CountingEnv env;
-  Env* previous = SetCurrentEnv(&env);
+TEST_F(StoreTest, UniqueFileMakerGoesOnFromItsLastNameInAnyLetterCase) {
+  env_->now = 0xFFFFFFFFu;
   UniqueFileMaker maker(dir_.path());
-  std::string stored;
+  std::string first, second;
   std::FILE* stream = nullptr;
-  for (int i = 0; i < 300; ++i) {
-    ASSERT_EQ(maker.Create("x", ".txt", &stored, &stream), 0);
-    std::fclose(stream);
-  }
-  // Another letter case is the same pattern on a case-blind file system.
-  ASSERT_EQ(maker.Create("X", ".TXT", &stored, &stream), 0);
+  ASSERT_EQ(maker.Create("x", ".txt", &first, &stream), 0);
   std::fclose(stream);
-  EXPECT_EQ(stored, "X3C00012C.TXT");
-  EXPECT_EQ(env.creations, 301);
-  SetCurrentEnv(previous);
+  ASSERT_TRUE(FilePath(At("@" + first)).RemoveFile());
+  // The freed name is not tried again (the count wraps at 2^32); another
+  // letter case is the same pattern on a case-blind file system.
+  ASSERT_EQ(maker.Create("X", ".TXT", &second, &stream), 0);
+  std::fclose(stream);
+  EXPECT_EQ(first + " " + second, "xFFFFFFFF.txt X00000000.TXT");
 }
 
 struct StringSink {
@@ -193,8 +164,6 @@ TEST_F(StoreTest, IndexWriterWritesOneLinePerSinkCallAndStopsAtAFailure) {
             "\tinstalled_local= Viewer.dll;viewer3C.dll\n"
             "\tinstalled_local= bin.dat;bin3C.dat\ncomponentend\n");
   EXPECT_EQ(sink.calls, 5);
-  EXPECT_EQ(IndexText({{"X", INT32_MIN, {}}}),
-            "component= X\n\tversion= -2147483648\ncomponentend\n");
   for (int fail = 0; fail < 5; ++fail) {
     StringSink failing;
     failing.fail_on_call = fail;
@@ -224,12 +193,10 @@ TEST_F(StoreTest, IndexWriterRefusesEntriesThatWouldNotReadBackAsWritten) {
 
 TEST_F(StoreTest, IndexReaderReadsWhatTheWriterWritesAndOtherLinesLeniently) {
   const std::pair<std::string, std::string> cases[] = {
-      {"", ""},
       {IndexText({kViewer, {"CORE", -4, {}}}),
        "VIEWER 3 Viewer.dll>viewer3C.dll bin.dat>bin3C.dat|CORE -4|"},
       {"  COMPONENT = viewer \n  Version =  7 \nComponentEnd\n", "VIEWER 7|"},
       {"COMPONENT= a\nINSTALLED_LOCAL= x;y\nCOMPONENTEND\n", "A 0 x>y|"},
-      {"component= a\nversion= 2\nversion= 5\ncomponentend\n", "A 5|"},
       {"component= a\nversion= 12abc\ncomponentend\ncomponent= b\n"
        "version= abc\ncomponentend\ncomponent= c\nversion= +8\ncomponentend\n",
        "A 12|B 0|C 8|"},
@@ -251,7 +218,6 @@ TEST_F(StoreTest, IndexReaderReadsWhatTheWriterWritesAndOtherLinesLeniently) {
       // A last line without its end is lost; so is an entry cut off.
       {"component= a\ncomponentend\ncomponent= b\ncomponentend", "A 0|"},
       {"component= a\ncomponentend\ncomponent= b\nversion= 3\n", "A 0|"},
-      {"component= a\r\n\tversion= 2\r\ncomponentend\r\n", "A 2|"},
       {"component= a\rversion= 2\rcomponentend\r", "A 2|"}};
   for (const auto& [bytes, want] : cases) {
     ASSERT_TRUE(WriteFileBytes(At("@index"), bytes));
@@ -290,14 +256,13 @@ TEST_F(StoreTest, IndexReaderOpensAndClosesAndFollowsNoLinkInAStore) {
   EXPECT_FALSE(reader.ReadEntry(&e.id, &e.version, &e.files));
 }
 
-TEST_F(StoreTest, StoreLockNeedsTheDirectoryAndOutlivesNoHolder) {
+TEST_F(StoreTest, StoreLockNeedsTheDirectoryTimesOutAndOutlivesNoHolder) {
   ASSERT_TRUE(WriteFileBytes(At("@file"), ""));
   for (const char* index : {"@nowhere/compindx.dat", "@file/compindx.dat"}) {
     std::string why;
     EXPECT_FALSE(AcquireStoreLock(At(index), 1000, &why).held());
     EXPECT_EQ(why, "the store directory does not exist") << index;
   }
-  EXPECT_FALSE(PathExists(At("@nowhere")));
   ASSERT_TRUE(WriteFileBytes(At("@compindx.dat.lock"), ""));  // stale
   {
     StoreLock moved;
@@ -310,21 +275,13 @@ TEST_F(StoreTest, StoreLockNeedsTheDirectoryAndOutlivesNoHolder) {
   }
   EXPECT_FALSE(PathExists(At("@compindx.dat.lock")));
   EXPECT_TRUE(env_->sleeps.empty());
-  StoreLock lock = AcquireStoreLock(At("@compindx.dat"), 0);
-  lock.Release();
-  EXPECT_FALSE(lock.held());
-  EXPECT_FALSE(PathExists(At("@compindx.dat.lock")));
-}
-
-TEST_F(StoreTest, HeldStoreLockTimesOutAfterTheStatedAttempts) {
   StoreLock held = AcquireStoreLock(At("@compindx.dat"), 0);
   ASSERT_TRUE(held.held());
   const std::uint32_t cases[][3] = {
       // time-out, start ticks, sleeps
-      {kSearchLockTimeoutMs, 1000, 3},
       {kInstallLockTimeoutMs, 1000, 10},
       {kSearchLockTimeoutMs, 0xFFFFFF80u, 3},  // the tick count wraps
-      {1, 1000, 1}};
+  };
   for (const auto& c : cases) {
     ScopedFakeEnv env;
     env->ticks = c[1];
@@ -334,6 +291,9 @@ TEST_F(StoreTest, HeldStoreLockTimesOutAfterTheStatedAttempts) {
     EXPECT_EQ(env->sleeps, std::vector<std::uint32_t>(c[2], 100)) << c[0];
   }
   EXPECT_TRUE(PathExists(At("@compindx.dat.lock")));  // the holder's file
+  held.Release();
+  EXPECT_FALSE(held.held());
+  EXPECT_FALSE(PathExists(At("@compindx.dat.lock")));
 }
 
 TEST_F(StoreTest, StoresComeFromTheFirstUsableRegistryValue) {
@@ -352,23 +312,19 @@ TEST_F(StoreTest, StoresComeFromTheFirstUsableRegistryValue) {
       {"", "", "@file/x/", "@shell/", "", "@shell/+components/", "", ""},
       {"", "", "%EMPTY%", "", "", "", "", ""}};  // empty: no directory
   ASSERT_TRUE(WriteFileBytes(At("@file"), ""));
+  env_->environment = {{"USERPROFILE", At("@profile")}, {"EMPTY", ""}};
+  const std::string windows = "Software\\Microsoft\\Windows\\CurrentVersion";
   for (const auto& c : cases) {
     SCOPED_TRACE(At(c[4]) + At(c[5]));
     ResetStoreLocations();
-    FakeEnv fake;
-    Env* previous = SetCurrentEnv(&fake);
-    fake.environment = {{"USERPROFILE", At("@profile")}, {"EMPTY", ""}};
-    fake.SetRegString(kHkeyLocalMachine, kProductKey, kSystemDataPathValue,
-                      At(c[0]));
-    fake.SetRegString(kHkeyLocalMachine,
-                      "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
-                      "ProgramFilesDir", At(c[1]));
-    const std::string folders =
-        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
-    fake.SetRegString(kHkeyCurrentUser, folders + "User Shell Folders",
-                      "AppData", At(c[2]), reg::kExpandSz);
-    fake.SetRegString(kHkeyCurrentUser, folders + "Shell Folders", "AppData",
-                      At(c[3]));
+    env_->SetRegString(kHkeyLocalMachine, kProductKey, kSystemDataPathValue,
+                       At(c[0]));
+    env_->SetRegString(kHkeyLocalMachine, windows, "ProgramFilesDir", At(c[1]));
+    env_->SetRegString(kHkeyCurrentUser,
+                       windows + "\\Explorer\\User Shell Folders", "AppData",
+                       At(c[2]), reg::kExpandSz);
+    env_->SetRegString(kHkeyCurrentUser, windows + "\\Explorer\\Shell Folders",
+                       "AppData", At(c[3]));
     DetermineStoreLocations();
     EXPECT_EQ(Found(kSystemStoreName), *c[4] ? At(c[4]) : "(absent)");
     EXPECT_EQ(Found(kUserStoreName), *c[5] ? At(c[5]) : "(absent)");
@@ -378,41 +334,32 @@ TEST_F(StoreTest, StoresComeFromTheFirstUsableRegistryValue) {
         EXPECT_EQ(PathExists(At(p)), made == 6) << p;
     }
     EXPECT_FALSE(PathExists("Vantorium"));
-    EXPECT_EQ(fake.OpenRegKeyCount(), 0u);
-    SetCurrentEnv(previous);
   }
 }
 
 TEST_F(StoreTest, TheFirstRegistrationOfAStoreStaysInForce) {
-  env_->SetRegString(kHkeyLocalMachine, kProductKey, kSystemDataPathValue,
-                     At("@first/"));
-  DetermineStoreLocations();
-  env_->SetRegString(kHkeyLocalMachine, kProductKey, kSystemDataPathValue,
-                     At("@second/"));
-  DetermineStoreLocations();
-  EXPECT_EQ(Found(kSystemStoreName), At("@first/components/"));
   RegisterMissingStore("S");
   RegisterStore(FilePath("/c/"), "S");
-  FilePath p("untouched");
-  EXPECT_FALSE(LookupStore("S", &p));
-  EXPECT_FALSE(LookupStore("components-system", &p));  // case-sensitive
-  EXPECT_EQ(p.text(), "untouched");
+  RegisterStore(FilePath("/d/"), "T");
+  RegisterStore(FilePath("/e/"), "T");
+  EXPECT_EQ(Found("S") + " " + Found("T"), "(absent) /d/");
 }
 
-TEST_F(StoreTest, ExpandEnvironmentReplacesKnownReferences) {
-  env_->environment["USERPROFILE"] = "C:\\Users\\me";
-  EXPECT_EQ(ExpandEnvironment("%USERPROFILE%\\A"), "C:\\Users\\me\\A");
-  EXPECT_EQ(ExpandEnvironment("%UNKNOWN%\\x"), "%UNKNOWN%\\x");
-  EXPECT_EQ(ExpandEnvironment(""), "");
-  EXPECT_EQ(ExpandEnvironment(std::string(5000, 'x')), std::string(5000, 'x'));
-}
-
-TEST_F(StoreTest, SearchFindsTheHighestVersionOfEachIdInAnyOrder) {
+TEST_F(StoreTest, SearchFindsTheHighestVersionsAndFollowsNoLinkToAnIndex) {
   const std::string low = Store("@low/", {{"VIEWER", 2, {}}, {"A", 4, {}}});
   const std::string high =
       Store("@high/", {{"VIEWER", 5, {}}, {"A", 3, {}}, {"NEG", -7, {}}});
+  // No directory, an index that is a directory, an index that is a link.
+  ASSERT_TRUE(FilePath(At("@dir/compindx.dat/")).EnsureDirectory());
+  ASSERT_TRUE(FilePath(At("@linked/")).MakeDirectory());
+  Store("@outside/", {{"SECRET", 1, {}}});
+  ASSERT_EQ(::symlink(At("@outside/compindx.dat").c_str(),
+                      At("@linked/compindx.dat").c_str()),
+            0);
   for (const auto& order :
-       {std::vector<FilePath>{low, high}, std::vector<FilePath>{high, low}}) {
+       {std::vector<FilePath>{low, At("@missing/"), At("@dir/"), At("@linked/"),
+                              high},
+        std::vector<FilePath>{high, low}}) {
     EXPECT_EQ(SearchInstalledComponents(order),
               (InstalledComponents{{"A", 4}, {"NEG", -7}, {"VIEWER", 5}}));
   }
@@ -425,19 +372,6 @@ TEST_F(StoreTest, SearchFindsTheHighestVersionOfEachIdInAnyOrder) {
   StoreLock held = AcquireStoreLock(high + kIndexFileName, 0);
   EXPECT_EQ(SearchInstalledComponents({high}).size(), 3u);  // read anyway
   EXPECT_EQ(env_->sleeps.size(), 3u);  // after trying for 250 ms
-}
-
-TEST_F(StoreTest, SearchSkipsDirectoriesWithoutAPlainIndex) {
-  ASSERT_TRUE(FilePath(At("@dir/compindx.dat/")).EnsureDirectory());
-  ASSERT_TRUE(FilePath(At("@linked/")).MakeDirectory());
-  Store("@outside/", {{"SECRET", 1, {}}});
-  ASSERT_EQ(::symlink(At("@outside/compindx.dat").c_str(),
-                      At("@linked/compindx.dat").c_str()),
-            0);
-  EXPECT_TRUE(
-      SearchInstalledComponents({At("@missing/"), At("@dir/"), At("@linked/")})
-          .empty());
-  EXPECT_FALSE(PathExists(At("@missing")));
 }
 
 TEST_F(StoreTest, SearchesStoresThenTheListedDirectories) {
