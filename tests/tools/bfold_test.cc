@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "blob/blob_key.h"
+#include "blob/blob_writer.h"
 #include "store/store_lock.h"
 #include "tests/component/component_test_support.h"
 
@@ -64,6 +66,16 @@ class BfoldTest : public ::testing::Test {
   ScratchDirectory dir_;
 };
 
+TEST_F(BfoldTest, EveryCommandHasHelp) {
+  for (const char* command :
+       {"keygen", "pack", "verify", "list", "extract", "index", "installed",
+        "check", "install", "doctor"}) {
+    const ToolRun run = Bfold(std::string(command) + " --help");
+    EXPECT_EQ(run.status, 0) << command;
+    EXPECT_TRUE(run.Says("Usage:") && run.Says("Example")) << command;
+  }
+}
+
 TEST_F(BfoldTest, KeygenPackVerifyListAndExtractRoundTrip) {
   ASSERT_EQ(Bfold("keygen --public k.der --private k.key").status, 0);
   const std::string der = FileBytes(At("k.der"));
@@ -94,6 +106,12 @@ TEST_F(BfoldTest, KeygenPackVerifyListAndExtractRoundTrip) {
         "expose: Viewer.dll,viewer.dll"}) {
     EXPECT_TRUE(list.Says(expected)) << expected;
   }
+  const json component =
+      json::parse(Bfold("list --json a.blob --key k.der").out)["component"];
+  EXPECT_EQ(component["id"], "CORE");  // as the installer reads it
+  EXPECT_EQ(component["prerequisites"][1],
+            json::parse(R"({"id": "EXTRA", "version": 1, "required": false})"));
+  EXPECT_EQ(component["expose"]["viewer.dll"], "Viewer.dll");
   EXPECT_EQ(FileBytes(At("out/viewer.dll")), std::string(1e5, 'v'));
   Expect({{"keygen --force --public k.der --private k.key", 0, ""}});
   EXPECT_NE(FileBytes(At("k.der")), der);
@@ -175,6 +193,24 @@ TEST_F(BfoldTest, ExtractNeedsASignatureAndWritesNothingOutsideOrPartial) {
            "\"zz.bin\" does not extract"}});
   EXPECT_EQ(FileBytes(At("out/good.txt")), "good");
   EXPECT_FALSE(PathExists(At("out/zz.bin")));
+}
+
+TEST_F(BfoldTest, ExtractsOneForkByteForByte) {
+  std::string resource, blob, error;
+  for (int i = 0; i < 20000; ++i) resource += static_cast<char>(i * 31 % 256);
+  BlobWriter writer;
+  ASSERT_TRUE(writer.AddBytes("up.txt", "main", &error));
+  ASSERT_TRUE(
+      writer.AddBytesFork("up.txt", "MACOS_RESOURCE", resource, &error));
+  writer.SetSigningKey(&DemoBlobKey());
+  ASSERT_TRUE(writer.WriteToString(&blob, &error)) << error;
+  ASSERT_TRUE(WriteFileBytes(At("f.blob"), blob));
+  EXPECT_TRUE(Bfold("extract f.blob --fork MACOS_RESOURCE -o - up.txt").out ==
+              resource);
+  Expect({{"extract f.blob -o main.txt up.txt", 0, ""},
+          {"extract f.blob --fork MACOS_FINDER -o - up.txt", 1,
+           "with a MACOS_FINDER fork"}});
+  EXPECT_EQ(FileBytes(At("main.txt")), "main");
 }
 
 TEST_F(BfoldTest, CheckAndInstallNameEveryUnmetRequirement) {
