@@ -49,6 +49,8 @@ TEST(DescriptorTest, InitFailuresSayWhichStepFailed) {
     EXPECT_EQ(loaded.message, "ComponentBlob::Init Failed " + where + "\n");
     EXPECT_FALSE(loaded.blob.IsInitialised());
   }
+  long_title[2].second.pop_back();  // a text exactly at the limit is read
+  EXPECT_TRUE(Loaded(BuildSignedBlob(long_title)).result);
 }
 
 // Fed whole and byte by byte, then the final LF that Init feeds.
