@@ -1,6 +1,5 @@
 #include "component/ahead_file_maker.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <system_error>
 #include <utility>
@@ -10,9 +9,11 @@
 namespace brackenfold {
 namespace {
 
-// How many files the thread makes before the caller takes them; it then
-// waits until half of them are taken, so that waking it is rare.
-constexpr std::size_t kAhead = 16;
+// How many files the thread makes before the caller takes them: enough to
+// see the extraction through a run of small files, which it extracts faster
+// than one thread makes them. It then waits until half of them are taken, so
+// that it wakes rarely.
+constexpr std::size_t kAhead = 64;
 
 }  // namespace
 
@@ -38,20 +39,20 @@ AheadFileMaker::~AheadFileMaker() {
 
 void AheadFileMaker::Stop() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     stop_ = true;
+    changed_.SignalAll();
   }
-  changed_.notify_all();
   if (thread_.joinable()) thread_.join();
 }
 
 void AheadFileMaker::Run() {
   for (std::size_t i = 0; i < names_.size(); ++i) {
     {
-      std::unique_lock<std::mutex> lock(mutex_);
+      MutexLock lock(&mutex_);
       if (i - taken_ >= kAhead) {
         maker_waits_ = true;
-        changed_.wait(lock, [&] { return stop_ || i - taken_ <= kAhead / 2; });
+        while (!stop_ && i - taken_ > kAhead / 2) changed_.Wait();
         maker_waits_ = false;
       }
       if (stop_) return;
@@ -64,11 +65,11 @@ void AheadFileMaker::Run() {
       made.error = ENOMEM;
     }
     const bool failed = made.error != 0;
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     made_[i] = std::move(made);
     done_ = i + 1;
     failed_ = failed;
-    if (taker_waits_ && (done_ >= wanted_ || failed)) changed_.notify_all();
+    if (taker_waits_) changed_.SignalAll();
     if (failed) return;
   }
 }
@@ -77,18 +78,15 @@ int AheadFileMaker::Take(std::size_t i, std::string* stored,
                          std::FILE** stream) {
   bool ahead = false;
   {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     if (done_ <= i && !failed_) {
-      // Behind the thread: wait for a few files, not one, so that it wakes
-      // this thread rarely.
-      wanted_ = std::min(i + kAhead / 2, names_.size());
       taker_waits_ = true;
-      changed_.wait(lock, [&] { return done_ >= wanted_ || failed_; });
+      while (done_ <= i && !failed_) changed_.Wait();
       taker_waits_ = false;
     }
     ahead = done_ > i && made_[i].error == 0;
     taken_ = i + 1;
-    if (maker_waits_ && done_ - taken_ <= kAhead / 2) changed_.notify_all();
+    if (maker_waits_ && done_ - taken_ <= kAhead / 2) changed_.SignalAll();
   }
   if (ahead) {
     *stored = std::move(made_[i].stored);

@@ -10,14 +10,13 @@
 #ifndef BRACKENFOLD_COMPONENT_AHEAD_FILE_MAKER_H_
 #define BRACKENFOLD_COMPONENT_AHEAD_FILE_MAKER_H_
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/mutex.h"
 #include "store/file_path.h"
 
 namespace brackenfold {
@@ -61,8 +60,8 @@ class AheadFileMaker {
   UniqueFileMaker& maker_;
   const std::vector<Name> names_;
   std::vector<Made> made_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  Mutex mutex_;
+  CondVar changed_{&mutex_};
   std::size_t done_ = 0;   // files made (or failed) by the thread
   std::size_t taken_ = 0;  // files handed to the caller
   bool stop_ = false;
@@ -70,7 +69,6 @@ class AheadFileMaker {
   bool failed_ = false;
   bool maker_waits_ = false;
   bool taker_waits_ = false;
-  std::size_t wanted_ = 0;  // what the waiting caller waits for: done_ >= it
   std::thread thread_;
 };
 
