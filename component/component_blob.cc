@@ -1,13 +1,16 @@
 #include "component/component_blob.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "blob/blob_signature.h"
 #include "blob/fork_sink.h"
 #include "blob/leading_integer.h"
 #include "component/ahead_file_maker.h"
+#include "component/behind_file_closer.h"
 #include "platform/env.h"
 #include "platform/unique_file.h"
 #include "store/index_file.h"
@@ -17,6 +20,31 @@ namespace brackenfold {
 namespace {
 
 constexpr std::size_t kPayloadWriteBuffer = 256 * 1024;
+
+// Gathers the extraction's pieces (at most 8192 bytes each) into writes of
+// kPayloadWriteBuffer bytes to an unbuffered stream: under Wine each write is
+// a trip through its system-call layer.
+struct GatheringSink {
+  std::FILE* stream;
+  char* buffer;  // kPayloadWriteBuffer bytes
+  std::size_t used;
+};
+static_assert(kPayloadWriteBuffer >= 8192, "a piece fits in the buffer");
+
+bool FlushGatheringSink(GatheringSink* sink) {
+  const std::size_t used = std::exchange(sink->used, 0);
+  return std::fwrite(sink->buffer, 1, used, sink->stream) == used;
+}
+
+bool GatheringSinkWrite(void* context, const char* bytes, std::size_t count) {
+  auto* sink = static_cast<GatheringSink*>(context);
+  if (count > kPayloadWriteBuffer - sink->used && !FlushGatheringSink(sink)) {
+    return false;
+  }
+  std::memcpy(sink->buffer + sink->used, bytes, count);
+  sink->used += count;
+  return true;
+}
 
 bool CollectPayloadName(void* context, const std::string& file_name,
                         const char* fork_name, std::uint32_t, std::uint32_t) {
@@ -174,9 +202,11 @@ bool ComponentBlob::Install(UniqueFileMaker& maker, FileMap& files,
       file_names.push_back({name, std::string()});
     }
   }
-  // Declared before the streams that use it, so it outlives each of them.
   std::unique_ptr<char[]> write_buffer(new char[kPayloadWriteBuffer]);
   AheadFileMaker ahead(maker, std::move(file_names));
+  BehindFileCloser closer(payload_names.size() >=
+                          AheadFileMaker::kMinimumFiles);
+  std::vector<std::string> stored_names(payload_names.size());
   for (std::size_t i = 0; i < payload_names.size(); ++i) {
     const std::string& name = payload_names[i];
     std::string stored;
@@ -194,16 +224,29 @@ bool ComponentBlob::Install(UniqueFileMaker& maker, FileMap& files,
     if (name == initialize_) init_library = maker.directory() + stored;
     files.emplace(registered, stored);
 
-    // Extraction delivers 8192-byte pieces; gather them into fewer writes
-    // (under Wine each write is a trip through its system-call layer).
-    std::setvbuf(stream.get(), write_buffer.get(), _IOFBF, kPayloadWriteBuffer);
-    bool written = reader_.ExtractFork(FileSink, stream.get(), name, kMainFork);
-    if (std::fclose(stream.release()) != 0) written = false;
+    // The stream is unbuffered and the sink gathers the extraction's pieces
+    // itself: every byte is written before the stream goes to the closer,
+    // and the close uses no buffer of this loop.
+    std::setvbuf(stream.get(), nullptr, _IONBF, 0);
+    GatheringSink sink{stream.get(), write_buffer.get(), 0};
+    bool written =
+        reader_.ExtractFork(GatheringSinkWrite, &sink, name, kMainFork) &&
+        FlushGatheringSink(&sink);
     if (!written) {
+      std::fclose(stream.release());
       env.RemoveFileIn(maker.directory(), stored);
       return fail(name, "it cannot be extracted or written to '" +
                             maker.directory() + stored + "'");
     }
+    closer.Close(stream.release(), i);
+    stored_names[i] = std::move(stored);
+  }
+  const std::size_t failed = closer.Finish();
+  if (failed != BehindFileCloser::kNoFailure) {
+    env.RemoveFileIn(maker.directory(), stored_names[failed]);
+    return fail(payload_names[failed], "it cannot be written to '" +
+                                           maker.directory() +
+                                           stored_names[failed] + "'");
   }
   return true;
 }

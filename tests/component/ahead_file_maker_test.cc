@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "component/behind_file_closer.h"
 #include "tests/component/component_test_support.h"
 
 namespace brackenfold {
@@ -72,6 +73,37 @@ TEST(AheadFileMakerTest, TakesInOrderRemovesWhatIsLeftAndRetriesFailures) {
     }
     std::sort(taken.begin(), taken.end());
     EXPECT_EQ(ListDirectory(scratch.path()), taken);
+  }
+}
+
+// Every stream given is closed, at once or on the thread (past the point where
+// the caller must wait for it), and Finish names the first whose close failed:
+// bytes left in a stream's buffer for a full device.
+TEST(BehindFileCloserTest, ClosesEveryStreamAndReportsTheFirstFailure) {
+  std::FILE* probe = std::fopen("/dev/full", "wb");
+  if (probe == nullptr) GTEST_SKIP() << "no /dev/full here";
+  std::fclose(probe);
+  for (bool threaded : {false, true}) {
+    ScratchDirectory scratch;
+    const std::size_t count = 40;
+    {
+      BehindFileCloser closer(threaded);
+      for (std::size_t i = 0; i < count; ++i) {
+        const bool full = i == 17 || i == 30;
+        const std::string name = scratch.Join(std::to_string(i));
+        std::FILE* stream = std::fopen(full ? "/dev/full" : name.c_str(), "wb");
+        ASSERT_NE(stream, nullptr);
+        std::fputs(name.c_str(), stream);
+        closer.Close(stream, i);
+      }
+      EXPECT_EQ(closer.Finish(), 17u);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string name = scratch.Join(std::to_string(i));
+      EXPECT_EQ(FileBytes(name), i == 17 || i == 30 ? "" : name);
+    }
+    BehindFileCloser none(threaded);
+    EXPECT_EQ(none.Finish(), BehindFileCloser::kNoFailure);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,25 @@ TEST_F(InstallTest, StoresPayloadIndexesItAndCallsTheLibrary) {
                    "compindx.dat", "v3C000000.dll", "x3C000000.dll",
                    "x3C000001.dll", "y3C000000.dll"}));
   EXPECT_EQ(stderr_, "");
+}
+
+// Enough files for the installation to make and close them on threads of
+// their own, some longer than its write buffer: each is stored byte for byte
+// under its own name.
+TEST_F(InstallTest, ManyFilesAndLongOnesAreStoredByteForByte) {
+  BlobFiles files;
+  Names expected{kIndexFileName};
+  for (std::size_t i = 0; i < 12; ++i) {
+    const std::string name = "f" + std::to_string(i);
+    files.push_back({name, std::string(i * 97 * 1024 + i, 'a' + i) + name});
+    expected.push_back(name + "3C000000");
+  }
+  ASSERT_TRUE(Install({Blob("MANY", files)})) << stderr_;
+  for (const auto& [name, bytes] : files) {
+    EXPECT_EQ(FileBytes(Stored(name + "3C000000")), bytes) << name;
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(ListDirectory(components_), expected);
 }
 
 TEST_F(InstallTest, FailureInTheThirdBlobLeavesTheIndexAsItWas) {

@@ -1,0 +1,85 @@
+#include "component/behind_file_closer.h"
+
+#include <system_error>
+
+namespace brackenfold {
+namespace {
+
+// The thread sleeps until this many streams wait to be closed (or Finish
+// asks), so that waking it is rare.
+constexpr std::size_t kBatch = 8;
+// The caller waits when this many streams are still open behind it, so that
+// they cannot use up the runtime's streams.
+constexpr std::size_t kMaxPending = 4 * kBatch;
+
+}  // namespace
+
+BehindFileCloser::BehindFileCloser(bool threaded) {
+  if (!threaded) return;
+  try {
+    thread_ = std::thread(&BehindFileCloser::Run, this);
+  } catch (const std::system_error&) {
+    // No thread: Close closes every stream itself.
+  }
+}
+
+BehindFileCloser::~BehindFileCloser() { Finish(); }
+
+void BehindFileCloser::Closed(std::size_t tag, bool ok) {
+  // Streams are closed in the order given, so the first failure kept is the
+  // earliest.
+  if (!ok && failed_ == kNoFailure) failed_ = tag;
+}
+
+void BehindFileCloser::Close(std::FILE* stream, std::size_t tag) {
+  if (!thread_.joinable()) {
+    const bool ok = std::fclose(stream) == 0;
+    MutexLock lock(&mutex_);
+    Closed(tag, ok);
+    return;
+  }
+  MutexLock lock(&mutex_);
+  if (pending_.size() >= kMaxPending) {
+    caller_waits_ = true;
+    while (pending_.size() >= kMaxPending) changed_.Wait();
+    caller_waits_ = false;
+  }
+  pending_.emplace_back(stream, tag);
+  if (closer_waits_ && pending_.size() >= kBatch) changed_.SignalAll();
+}
+
+void BehindFileCloser::Run() {
+  MutexLock lock(&mutex_);
+  for (;;) {
+    if (pending_.size() < kBatch && !finishing_) {
+      closer_waits_ = true;
+      while (pending_.size() < kBatch && !finishing_) changed_.Wait();
+      closer_waits_ = false;
+    }
+    if (pending_.empty()) return;  // finishing, and nothing is left
+    const auto [stream, tag] = pending_.front();
+    pending_.pop_front();
+    mutex_.Unlock();
+    const bool ok = std::fclose(stream) == 0;
+    mutex_.Lock();
+    Closed(tag, ok);
+    if (caller_waits_ && pending_.size() <= kMaxPending / 2) {
+      changed_.SignalAll();
+    }
+  }
+}
+
+std::size_t BehindFileCloser::Finish() {
+  if (thread_.joinable()) {
+    {
+      MutexLock lock(&mutex_);
+      finishing_ = true;
+      changed_.SignalAll();
+    }
+    thread_.join();
+  }
+  MutexLock lock(&mutex_);
+  return failed_;
+}
+
+}  // namespace brackenfold
