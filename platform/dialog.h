@@ -1,6 +1,6 @@
 // The seam for the one modal dialog of the installer (the directory selection
-// dialog). Env::RunModalDialog shows a dialog template and forwards its events to
-// a DialogHandler; the handler works the dialog's controls through
+// dialog). Env::RunModalDialog shows a dialog template and forwards its events
+// to a DialogHandler; the handler works the dialog's controls through
 // DialogWindow. The Win32 implementation (dialog_win32.cc) sits on
 // DialogBoxParamA; FakeEnv drives handlers from a script in native tests.
 #ifndef BRACKENFOLD_PLATFORM_DIALOG_H_
@@ -31,11 +31,11 @@ class DialogWindow {
   virtual void SetItemText(int id, const std::string& text) = 0;
   virtual std::string ItemText(int id, int max_count) = 0;
 
-  virtual WindowRect Rect() = 0;                 // GetWindowRect
-  virtual int ScreenWidth() = 0;                 // SM_CXSCREEN
-  virtual int ScreenHeight() = 0;                // SM_CYSCREEN
-  virtual void MoveTo(int x, int y) = 0;         // SetWindowPos, no size/z
-  virtual CursorHandle ShowWaitCursor() = 0;     // SetCursor(IDC_WAIT)
+  virtual WindowRect Rect() = 0;              // GetWindowRect
+  virtual int ScreenWidth() = 0;              // SM_CXSCREEN
+  virtual int ScreenHeight() = 0;             // SM_CYSCREEN
+  virtual void MoveTo(int x, int y) = 0;      // SetWindowPos, no size/z
+  virtual CursorHandle ShowWaitCursor() = 0;  // SetCursor(IDC_WAIT)
   virtual void RestoreCursor(CursorHandle previous) = 0;
 
   // Combo box (CB_* messages).

@@ -1,7 +1,7 @@
-// Handle types and the numeric constants of the Win32 calls the installer makes,
-// spelled so that they never clash with <windows.h> macros. The values are the
-// Win32 ones, so the Win32 Env passes them through unchanged and the fake and
-// POSIX Envs answer in the same terms.
+// Handle types and the numeric constants of the Win32 calls the installer
+// makes, spelled so that they never clash with <windows.h> macros. The values
+// are the Win32 ones, so the Win32 Env passes them through unchanged and the
+// fake and POSIX Envs answer in the same terms.
 #ifndef BRACKENFOLD_PLATFORM_WIN_TYPES_H_
 #define BRACKENFOLD_PLATFORM_WIN_TYPES_H_
 
