@@ -1,5 +1,6 @@
 #include "component/ahead_file_maker.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 #include <utility>
@@ -14,6 +15,8 @@ namespace {
 // than one thread makes them. It then waits until half of them are taken, so
 // that it wakes rarely.
 constexpr std::size_t kAhead = 64;
+// How many files a caller that catches up with the thread waits for.
+constexpr std::size_t kCatchUp = 4;
 
 }  // namespace
 
@@ -69,7 +72,7 @@ void AheadFileMaker::Run() {
     made_[i] = std::move(made);
     done_ = i + 1;
     failed_ = failed;
-    if (taker_waits_) changed_.SignalAll();
+    if (taker_waits_ && (done_ >= wanted_ || failed)) changed_.SignalAll();
     if (failed) return;
   }
 }
@@ -80,8 +83,11 @@ int AheadFileMaker::Take(std::size_t i, std::string* stored,
   {
     MutexLock lock(&mutex_);
     if (done_ <= i && !failed_) {
+      // Behind the thread: wait for a few files, so that through a run of
+      // small files it wakes this thread once per few.
+      wanted_ = std::min(i + kCatchUp, names_.size());
       taker_waits_ = true;
-      while (done_ <= i && !failed_) changed_.Wait();
+      while (done_ < wanted_ && !failed_) changed_.Wait();
       taker_waits_ = false;
     }
     ahead = done_ > i && made_[i].error == 0;

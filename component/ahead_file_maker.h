@@ -69,6 +69,7 @@ class AheadFileMaker {
   bool failed_ = false;
   bool maker_waits_ = false;
   bool taker_waits_ = false;
+  std::size_t wanted_ = 0;  // what the waiting caller waits for: done_ >= it
   std::thread thread_;
 };
 

@@ -5,8 +5,8 @@
 namespace brackenfold {
 namespace {
 
-// The thread sleeps until this many streams wait to be closed (or Finish
-// asks), so that waking it is rare.
+// Once it has closed everything given, the thread sleeps until this many
+// streams wait to be closed (or Finish asks), so that waking it is rare.
 constexpr std::size_t kBatch = 8;
 // The caller waits when this many streams are still open behind it, so that
 // they cannot use up the runtime's streams.
@@ -25,23 +25,24 @@ BehindFileCloser::BehindFileCloser(bool threaded) {
 
 BehindFileCloser::~BehindFileCloser() { Finish(); }
 
-void BehindFileCloser::Closed(std::size_t tag, bool ok) {
+void BehindFileCloser::Failed(std::size_t tag) {
   // Streams are closed in the order given, so the first failure kept is the
   // earliest.
-  if (!ok && failed_ == kNoFailure) failed_ = tag;
+  if (failed_ == kNoFailure) failed_ = tag;
 }
 
 void BehindFileCloser::Close(std::FILE* stream, std::size_t tag) {
   if (!thread_.joinable()) {
-    const bool ok = std::fclose(stream) == 0;
-    MutexLock lock(&mutex_);
-    Closed(tag, ok);
+    if (std::fclose(stream) != 0) {
+      MutexLock lock(&mutex_);
+      Failed(tag);
+    }
     return;
   }
   MutexLock lock(&mutex_);
-  if (pending_.size() >= kMaxPending) {
+  if (pending_.size() + closing_ >= kMaxPending) {
     caller_waits_ = true;
-    while (pending_.size() >= kMaxPending) changed_.Wait();
+    while (pending_.size() + closing_ >= kMaxPending) changed_.Wait();
     caller_waits_ = false;
   }
   pending_.emplace_back(stream, tag);
@@ -51,21 +52,27 @@ void BehindFileCloser::Close(std::FILE* stream, std::size_t tag) {
 void BehindFileCloser::Run() {
   MutexLock lock(&mutex_);
   for (;;) {
-    if (pending_.size() < kBatch && !finishing_) {
+    if (pending_.empty()) {
+      // Everything given is closed: sleep until a batch is waiting.
       closer_waits_ = true;
       while (pending_.size() < kBatch && !finishing_) changed_.Wait();
       closer_waits_ = false;
     }
     if (pending_.empty()) return;  // finishing, and nothing is left
-    const auto [stream, tag] = pending_.front();
-    pending_.pop_front();
+    // The whole batch is closed without the lock, which the caller then
+    // takes once per stream without waiting.
+    std::deque<std::pair<std::FILE*, std::size_t>> batch;
+    batch.swap(pending_);
+    closing_ = batch.size();
     mutex_.Unlock();
-    const bool ok = std::fclose(stream) == 0;
-    mutex_.Lock();
-    Closed(tag, ok);
-    if (caller_waits_ && pending_.size() <= kMaxPending / 2) {
-      changed_.SignalAll();
+    std::size_t failed = kNoFailure;
+    for (const auto& [stream, tag] : batch) {
+      if (std::fclose(stream) != 0 && failed == kNoFailure) failed = tag;
     }
+    mutex_.Lock();
+    closing_ = 0;
+    if (failed != kNoFailure) Failed(failed);
+    if (caller_waits_) changed_.SignalAll();
   }
 }
 

@@ -40,11 +40,12 @@ class BehindFileCloser {
 
  private:
   void Run();
-  void Closed(std::size_t tag, bool ok);
+  void Failed(std::size_t tag);  // the close of stream tag failed
 
   Mutex mutex_;
   CondVar changed_{&mutex_};
   std::deque<std::pair<std::FILE*, std::size_t>> pending_;
+  std::size_t closing_ = 0;  // taken from pending_, not closed yet
   bool finishing_ = false;
   bool closer_waits_ = false;
   bool caller_waits_ = false;
