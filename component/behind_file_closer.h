@@ -2,9 +2,9 @@
 // of its own, behind the extraction. Under Wine closing a file is a round trip
 // to the wineserver process, a wait for another process to be scheduled;
 // closed behind, those waits overlap the extraction of the files after. The
-// caller has written every byte of a stream before it gives it here (the
-// streams are unbuffered, so nothing is left to write at the close); what is
-// left to fail is the close itself, which Finish reports.
+// installation writes every byte of a stream before it gives it here (its
+// streams are unbuffered), so what is left to fail is the close itself,
+// which Finish reports.
 #ifndef BRACKENFOLD_COMPONENT_BEHIND_FILE_CLOSER_H_
 #define BRACKENFOLD_COMPONENT_BEHIND_FILE_CLOSER_H_
 
