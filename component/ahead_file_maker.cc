@@ -10,11 +10,6 @@
 namespace brackenfold {
 namespace {
 
-// How many files the thread makes before the caller takes them: enough to
-// see the extraction through a run of small files, which it extracts faster
-// than one thread makes them. It then waits until half of them are taken, so
-// that it wakes rarely.
-constexpr std::size_t kAhead = 64;
 // How many files a caller that catches up with the thread waits for.
 constexpr std::size_t kCatchUp = 4;
 

@@ -33,6 +33,11 @@ class AheadFileMaker {
   // Fewer files than this are made one by one, on the caller's thread: a
   // thread of its own would cost more than it saves.
   static constexpr std::size_t kMinimumFiles = 8;
+  // How many files the thread makes before the caller takes them: enough to
+  // see the extraction through a run of small files, which it extracts
+  // faster than one thread makes them. It then waits until half of them are
+  // taken, so that it wakes rarely.
+  static constexpr std::size_t kAhead = 64;
 
   // maker is used by this object alone until it is destroyed.
   AheadFileMaker(UniqueFileMaker& maker, std::vector<Name> names);

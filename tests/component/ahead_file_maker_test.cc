@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "component/behind_file_closer.h"
@@ -21,24 +24,30 @@ class FailingEnv : public FakeEnv {
   std::vector<int> fail_at;
   int CreateFileIn(const std::string& directory, const std::string& name,
                    std::FILE** stream) override {
-    ++calls_;
-    if (std::count(fail_at.begin(), fail_at.end(), calls_) != 0) return EMFILE;
+    const int call = ++calls_;
+    if (std::count(fail_at.begin(), fail_at.end(), call) != 0) return EMFILE;
     return FakeEnv::CreateFileIn(directory, name, stream);
   }
+  int calls() const { return calls_; }
 
  private:
-  int calls_ = 0;
+  std::atomic<int> calls_{0};
 };
 
 // Each file is taken in order under its own name and written where it was
-// named; files made ahead and not taken are removed; a failure ahead is tried
-// again by Take, and one that persists is reported there.
+// named; the thread stops kAhead files ahead, goes on when the caller takes
+// them, and ends when the caller stops; files made ahead and not taken are
+// removed; a failure ahead is tried again by Take, and one that persists is
+// reported there.
 TEST(AheadFileMakerTest, TakesInOrderRemovesWhatIsLeftAndRetriesFailures) {
-  const std::size_t count = 3 * AheadFileMaker::kMinimumFiles;
+  const std::size_t count = AheadFileMaker::kAhead + 3 * 8, never = count + 1;
   const struct {
     std::vector<int> fail_at;
-    std::size_t take, taken;
-  } cases[] = {{{}, 3, 3}, {{5}, count, count}, {{5, 6}, count, 4}};
+    std::size_t pause, take, taken;  // pause: wait for the thread to stop
+  } cases[] = {{{}, 3, 3, 3},
+               {{}, 3, count, count},
+               {{5}, never, count, count},
+               {{5, 6}, never, count, 4}};
   for (const auto& c : cases) {
     FailingEnv env;
     env.fail_at = c.fail_at;
@@ -52,7 +61,15 @@ TEST(AheadFileMakerTest, TakesInOrderRemovesWhatIsLeftAndRetriesFailures) {
     std::vector<std::string> taken;
     {
       AheadFileMaker ahead(maker, names);
-      for (std::size_t i = 0; i < c.take; ++i) {
+      for (std::size_t i = 0; i <= c.take; ++i) {
+        if (i == c.pause) {
+          const int full = static_cast<int>(i + AheadFileMaker::kAhead);
+          for (int ms = 0; env.calls() < full && ms < 10000; ++ms) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+          EXPECT_EQ(env.calls(), full);
+        }
+        if (i == c.take) break;
         std::string stored;
         std::FILE* stream = nullptr;
         const int error = ahead.Take(i, &stored, &stream);
