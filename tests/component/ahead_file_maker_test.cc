@@ -44,8 +44,8 @@ TEST(AheadFileMakerTest, TakesInOrderRemovesWhatIsLeftAndRetriesFailures) {
   const struct {
     std::vector<int> fail_at;
     std::size_t pause, take, taken;  // pause: wait for the thread to stop
-  } cases[] = {{{}, 3, 3, 3},
-               {{}, 3, count, count},
+  } cases[] = {{{}, 0, 3, 3},
+               {{}, 0, count, count},
                {{5}, never, count, count},
                {{5, 6}, never, count, 4}};
   for (const auto& c : cases) {
