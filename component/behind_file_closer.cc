@@ -32,11 +32,8 @@ void BehindFileCloser::Failed(std::size_t tag) {
 }
 
 void BehindFileCloser::Close(std::FILE* stream, std::size_t tag) {
-  if (!thread_.joinable()) {
-    if (std::fclose(stream) != 0) {
-      MutexLock lock(&mutex_);
-      Failed(tag);
-    }
+  if (!thread_.joinable()) {  // no thread to share failed_ with
+    if (std::fclose(stream) != 0) Failed(tag);
     return;
   }
   MutexLock lock(&mutex_);
